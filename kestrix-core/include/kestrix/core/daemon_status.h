@@ -1,0 +1,18 @@
+// Whether the statistics daemon is alive, from its pid file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrix::core {
+
+inline constexpr std::string_view DAEMON_PID_PATH = "/var/run/kestrix.pid";
+
+enum class DaemonStatus { Running, Stopped, DeadButLocked };
+
+DaemonStatus daemon_status(const std::string& pid_file_path);
+
+// "Kestrix is stopped", "Kestrix is dead but subsys locked"; empty for Running.
+std::string_view daemon_status_text(DaemonStatus status);
+
+}  // namespace kestrix::core

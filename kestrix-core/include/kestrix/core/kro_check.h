@@ -1,0 +1,16 @@
+// Whether the control panel offers the KRO feature.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrix::core {
+
+inline constexpr std::string_view KRO_NOTICE =
+    "Command is skipped as KRO feature is not supported in current environment\n"
+    "Refer to https://docs.nimbrel.dev/editions for more info\n";
+
+// Asks the panel helper "panel-feature" "KRO"; true only for a trimmed "true".
+bool kro_supported();
+
+}  // namespace kestrix::core

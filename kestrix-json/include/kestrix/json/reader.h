@@ -1,0 +1,101 @@
+// A streaming JSON reader that decodes straight into typed records.
+//
+// The reader walks the text once, validating as it goes, and reports the
+// first fault with the messages and positions of a typed, serde-style
+// decoder ("missing field `id` at line 3 column 7"). Records, sequences and
+// maps are read with the helpers in record.h; arbitrary values are built as
+// nlohmann::json. Nesting of arrays and objects is limited to kMaxDepth.
+//
+// Every bool function returns false after recording the first failure;
+// once a read has failed the reader is only good for error() / message().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace kestrix::json {
+
+inline constexpr int kMaxDepth = 128;
+
+struct DecodeError {
+  std::string description;  // "missing field `id`"
+  std::size_t offset = 0;   // the position is that of this byte offset
+};
+
+// "<description> at line L column C": lines from 1, C bytes read on line L.
+std::string describe(std::string_view text, const DecodeError& error);
+
+class Reader {
+ public:
+  explicit Reader(std::string_view text) : text_(text) {}
+
+  bool read_f64(double& out);
+  bool read_u32(std::uint32_t& out);
+  bool read_i64(std::int64_t& out);
+  bool read_bool(bool& out);
+  bool read_string(std::string& out);
+  // Any JSON value, kept whole (a later duplicate key replaces an earlier).
+  bool read_value(nlohmann::json& out);
+  // Any JSON value, validated and dropped.
+  bool skip_value();
+  // Consumes a `null` if one comes next; otherwise consumes nothing.
+  bool take_null(bool& was_null);
+  // Only white space may follow the document.
+  bool finish();
+
+  const DecodeError& error() const { return error_; }
+  std::string message() const { return describe(text_, error_); }
+
+  // --- Building blocks for record.h -------------------------------------
+  enum class Open { Array, Object };
+  // Opens the next value as an array or object (one nesting level deeper)
+  // when that form is accepted. Anything else fails with "invalid type:
+  // <found>, expected <expected_prefix><expected_name>", or with the
+  // reader's own errors for malformed input, end of input and depth.
+  bool open(std::string_view expected_prefix, std::string_view expected_name, bool arrays,
+            bool objects, Open& kind);
+  // Array elements: sets `more` when another element follows. `first` is
+  // true before the first call on a container; the call clears it.
+  bool next_element(bool& first, bool& more);
+  // Object members: sets `more`, and `key` when another member follows.
+  // The key stays valid until the next call.
+  bool next_key(bool& first, bool& more, std::string_view& key);
+  bool colon();
+  // Close the array or object opened last. With a `pending` description (an
+  // error the record visitor raised) closing is still attempted, and the
+  // pending error is recorded at the offset where closing stopped.
+  bool close_array(const std::string* pending = nullptr);
+  bool close_object(const std::string* pending = nullptr);
+
+ private:
+  struct Number {
+    enum Kind { U64, I64, F64 } kind = U64;
+    std::uint64_t u = 0;
+    std::int64_t i = 0;
+    double f = 0;
+  };
+  int peek_ws();  // the next byte after white space, or -1 at the end
+  bool fail_at(std::size_t offset, std::string description);
+  bool fail_here(std::string description) { return fail_at(pos_, std::move(description)); }
+  bool fail_peek(std::string description);
+  bool expect_ident(std::string_view rest);
+  bool scan_number(Number& n, bool convert);
+  bool scan_string(std::string* out);
+  bool invalid_type(std::string_view expected_prefix, std::string_view expected_name);
+  bool read_number(Number& n, std::string_view expected);
+  bool enter();
+  bool end_seq();
+  bool end_map();
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int remaining_depth_ = kMaxDepth;
+  DecodeError error_;
+  std::string scratch_;  // keys that hold escapes
+};
+
+}  // namespace kestrix::json

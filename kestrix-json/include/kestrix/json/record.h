@@ -1,0 +1,190 @@
+// Typed decoding on top of Reader: records described once by a field table,
+// sequences, string-keyed maps, optionals and whole documents.
+//
+// A record is accepted as an object (members by name, any order, unknown
+// members skipped, duplicates and missing required members refused) or as an
+// array of its fields in declaration order (trailing defaulted fields may be
+// left out). The record type's own default member values are the defaults.
+#pragma once
+
+#include <array>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "kestrix/json/reader.h"
+
+namespace kestrix::json {
+
+enum class Need { Required, Defaulted };
+
+template <class R>
+struct Field {
+  std::string_view name;
+  Need need;
+  bool (*read)(Reader&, R&);
+};
+
+template <class R, std::size_t N>
+struct RecordType {
+  std::string_view name;  // "TopUser": messages say "struct TopUser"
+  std::array<Field<R>, N> fields;
+};
+
+// The overload set that field() dispatches on. Records add their own
+// `bool read(Reader&, MyRecord&)` next to the record type (found by ADL).
+inline bool read(Reader& r, double& v) { return r.read_f64(v); }
+inline bool read(Reader& r, std::uint32_t& v) { return r.read_u32(v); }
+inline bool read(Reader& r, std::int64_t& v) { return r.read_i64(v); }
+inline bool read(Reader& r, bool& v) { return r.read_bool(v); }
+inline bool read(Reader& r, std::string& v) { return r.read_string(v); }
+inline bool read(Reader& r, nlohmann::json& v) { return r.read_value(v); }
+
+template <class T>
+bool read(Reader& r, std::optional<T>& v) {
+  bool was_null = false;
+  if (!r.take_null(was_null)) return false;
+  if (was_null) {
+    v.reset();
+    return true;
+  }
+  return read(r, v.emplace());
+}
+
+// Calls element(reader) for every element of a JSON array.
+template <class F>
+bool read_seq(Reader& r, F&& element) {
+  Reader::Open kind;
+  if (!r.open("a sequence", "", true, false, kind)) return false;
+  for (bool first = true;;) {
+    bool more = false;
+    if (!r.next_element(first, more)) return false;
+    if (!more) break;
+    if (!element(r)) return false;
+  }
+  return r.close_array();
+}
+
+template <class T>
+bool read(Reader& r, std::vector<T>& v) {
+  v.clear();
+  return read_seq(r, [&v](Reader& rr) { return read(rr, v.emplace_back()); });
+}
+
+// Calls entry(reader, key) for every member of a JSON object, with the
+// reader placed at the member's value.
+template <class F>
+bool read_map(Reader& r, F&& entry) {
+  Reader::Open kind;
+  if (!r.open("a map", "", false, true, kind)) return false;
+  std::string_view key;
+  for (bool first = true;;) {
+    bool more = false;
+    if (!r.next_key(first, more, key)) return false;
+    if (!more) break;
+    std::string owned(key);
+    if (!r.colon() || !entry(r, owned)) return false;
+  }
+  return r.close_object();
+}
+
+// A later member with the same key replaces the earlier one.
+template <class T>
+bool read(Reader& r, std::unordered_map<std::string, T>& m) {
+  m.clear();
+  return read_map(r, [&m](Reader& rr, const std::string& key) {
+    T value{};
+    if (!read(rr, value)) return false;
+    m.insert_or_assign(key, std::move(value));
+    return true;
+  });
+}
+
+namespace detail {
+template <class M>
+struct MemberOf;
+template <class R, class T>
+struct MemberOf<T R::*> {
+  using Record = R;
+};
+// Record-level errors: recorded after the container has been closed as far
+// as it goes, which is where a serde-style decoder reports them.
+bool invalid_length(Reader& r, std::size_t given, std::string_view name, std::size_t count);
+bool duplicate_field(Reader& r, std::string_view key);
+bool missing_field(Reader& r, std::string_view key);
+}  // namespace detail
+
+// field<&TopUser::id>("id", Need::Required)
+template <auto Member>
+constexpr Field<typename detail::MemberOf<decltype(Member)>::Record> field(std::string_view name,
+                                                                           Need need) {
+  using R = typename detail::MemberOf<decltype(Member)>::Record;
+  return Field<R>{name, need, [](Reader& r, R& rec) { return read(r, rec.*Member); }};
+}
+
+template <class R, std::size_t N>
+bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
+  Reader::Open kind;
+  if (!r.open("struct ", type.name, true, true, kind)) return false;
+
+  if (kind == Reader::Open::Array) {
+    std::size_t given = 0;
+    bool first = true, more = true;
+    for (std::size_t i = 0; i < N; ++i) {
+      if (more && !r.next_element(first, more)) return false;
+      if (!more) {
+        if (type.fields[i].need == Need::Required)
+          return detail::invalid_length(r, given, type.name, N);
+        continue;
+      }
+      if (!type.fields[i].read(r, out)) return false;
+      ++given;
+    }
+    return r.close_array();
+  }
+
+  std::array<bool, N> seen{};
+  std::vector<std::string> unknown_seen;  // stays empty for well-known input
+  std::string_view key;
+  for (bool first = true;;) {
+    bool more = false;
+    if (!r.next_key(first, more, key)) return false;
+    if (!more) break;
+    std::size_t i = 0;
+    while (i < N && type.fields[i].name != key) ++i;
+    if (i < N) {
+      if (seen[i]) return detail::duplicate_field(r, key);
+      seen[i] = true;
+      if (!r.colon() || !type.fields[i].read(r, out)) return false;
+    } else {
+      for (const auto& k : unknown_seen)
+        if (k == key) return detail::duplicate_field(r, key);
+      unknown_seen.emplace_back(key);
+      if (!r.colon() || !r.skip_value()) return false;
+    }
+  }
+  for (std::size_t i = 0; i < N; ++i)
+    if (!seen[i] && type.fields[i].need == Need::Required)
+      return detail::missing_field(r, type.fields[i].name);
+  return r.close_object();
+}
+
+// Reads a whole document with `read_top`, then requires the end of input.
+// The error is the reader's message with its position.
+template <class T, class F>
+std::expected<T, std::string> decode(std::string_view text, F&& read_top) {
+  Reader r(text);
+  T out{};
+  if (!read_top(r, out) || !r.finish()) return std::unexpected(r.message());
+  return out;
+}
+
+template <class T>
+std::expected<T, std::string> decode(std::string_view text) {
+  return decode<T>(text, [](Reader& r, T& out) { return read(r, out); });
+}
+
+}  // namespace kestrix::json
