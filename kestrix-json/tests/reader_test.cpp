@@ -48,7 +48,7 @@ TEST(Reader, ReportsFaultsWithTheirPositions) {
       {"[{\"time\":01}]", "invalid number at line 1 column 11"},
       {"[{\"time\":-}]", "invalid number at line 1 column 11"},
       {"[{\"time\":1.}]", "invalid number at line 1 column 12"},
-      {"[{\"time\":null}]", "invalid type: null, expected i64 at line 1 column 12"},
+      {"[{\"time\":null}]", "invalid type: null, expected i64 at line 1 column 13"},
       {"[{\"time\":tru}]", "expected ident at line 1 column 13"},
       {"[{\"time\":[]}]", "invalid type: sequence, expected i64 at line 1 column 9"},
       {"[{\"reason\":5}]", "invalid type: integer `5`, expected a string at line 1 column 12"},
