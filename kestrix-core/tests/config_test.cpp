@@ -28,39 +28,6 @@ std::string error_of(std::string_view text) {
   return result ? "<no error>" : result.error().message;
 }
 
-TEST(ConfigTest, DefaultsMatchTheDocumentedValues) {
-  const Config c = Config::defaults();
-  EXPECT_EQ(c.connect_string, "localhost/kestrix2");
-  EXPECT_EQ(c.db_name, "kestrix2");
-  EXPECT_EQ(c.db_path, "/var/kro/kestrix2.db");
-  EXPECT_EQ(c.server_id, "localhost");
-  EXPECT_EQ(c.plugins, "/usr/share/kestrix/plugins");
-  EXPECT_EQ(c.mode, "v1");
-  EXPECT_EQ(c.warden_mode, "none");
-  EXPECT_EQ(c.log_level, "info");
-  EXPECT_EQ(c.env, "production");
-  EXPECT_EQ(c.db_timeout, 60u);
-  EXPECT_EQ(c.timeout, 5u);
-  EXPECT_EQ(c.interval, 5u);
-  EXPECT_EQ(c.aggregation_period, 60u);
-  EXPECT_EQ(c.period_between_incidents, 300);
-  EXPECT_EQ(c.max_snapshots_per_incident, 10);
-  EXPECT_EQ(c.snapshots_per_minute, 2);
-  EXPECT_EQ(c.keep_history_days, 30u);
-  EXPECT_EQ(c.compresslevel, 1);
-  EXPECT_FALSE(c.collect_usernames);
-  EXPECT_TRUE(c.normalized_user_cpu);
-  EXPECT_FALSE(c.use_big_uids);
-  EXPECT_TRUE(c.hide_kro_more_than_maxuid);
-  EXPECT_FALSE(c.disable_mysql_snapshots);
-  EXPECT_FALSE(c.disable_snapshots);
-  EXPECT_EQ(c.db_type, DbType::Sqlite);
-  EXPECT_EQ(c.litespeed, Litespeed::Unspecified);
-  EXPECT_TRUE(c.raw_values.empty());
-  EXPECT_EQ(static_cast<int>(DbType::Postgres), 2);
-  EXPECT_EQ(static_cast<int>(Litespeed::Unspecified), 2);
-}
-
 TEST(ConfigTest, TheTwoNoWordSetsDiffer) {
   struct Case {
     std::string value;
