@@ -5,7 +5,8 @@
 #include <optional>
 #include <utility>
 
-#include "text.h"
+#include "kestrix/io.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 namespace {
@@ -175,7 +176,7 @@ std::expected<Config, ConfigError> parse_config(std::string_view text_in, EventS
 Config load_config(const std::string& path) {
   // The tool must run without a usable file, so every failure quietly means
   // the defaults; nobody is there to read a message.
-  const auto content = text::read_utf8_file(path);
+  const auto content = read_text_file(path);
   if (!content) return Config::defaults();
   auto config = parse_config(*content);
   if (!config) return Config::defaults();

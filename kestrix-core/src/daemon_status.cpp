@@ -6,12 +6,13 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "text.h"
+#include "kestrix/io.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 
 DaemonStatus daemon_status(const std::string& pid_file_path) {
-  const auto content = text::read_utf8_file(pid_file_path);
+  const auto content = read_text_file(pid_file_path);
   if (!content) return DaemonStatus::Stopped;
 
   // A pid file that exists but names no process (empty, garbled, or a

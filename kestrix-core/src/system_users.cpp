@@ -4,14 +4,15 @@
 #include <sys/types.h>
 
 #include "growing_buffer.h"
-#include "text.h"
+#include "kestrix/io.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 namespace {
 
 std::uint32_t read_login_defs(const std::string& path, std::string_view key,
                               std::uint32_t fallback) {
-  const auto content = text::read_utf8_file(path);
+  const auto content = read_text_file(path);
   if (!content) return fallback;
   return login_defs_value(*content, key).value_or(fallback);
 }
@@ -56,7 +57,7 @@ std::vector<RegularUser> regular_users() {
     if (rc != 0 || result == nullptr) break;
     if (result->pw_uid < uid_min) continue;
     const std::string_view name = result->pw_name ? result->pw_name : "";
-    if (!text::is_valid_utf8(name)) continue;
+    if (!is_utf8(name)) continue;
     users.push_back(RegularUser{result->pw_uid, std::string(name)});
   }
   ::endpwent();
@@ -72,7 +73,7 @@ std::optional<std::string> user_name_by_uid(std::uint32_t uid) {
   });
   if (rc != 0 || result == nullptr || result->pw_name == nullptr) return std::nullopt;
   const std::string_view name = result->pw_name;
-  if (!text::is_valid_utf8(name)) return std::nullopt;
+  if (!is_utf8(name)) return std::nullopt;
   return std::string(name);
 }
 

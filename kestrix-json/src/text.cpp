@@ -1,12 +1,8 @@
-#include "text.h"
+#include "kestrix/text.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 
-namespace kestrix::core::text {
+namespace kestrix::text {
 namespace {
 
 unsigned char byte(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
@@ -106,37 +102,6 @@ std::optional<std::string> map_to_ascii(std::string_view s, bool upper, Map non_
 
 }  // namespace
 
-bool is_valid_utf8(std::string_view s) {
-  for (std::size_t pos = 0; pos < s.size();) {
-    std::size_t len = 0;
-    if (!decode_at(s, pos, &len)) return false;
-    pos += len;
-  }
-  return true;
-}
-
-std::optional<std::string> read_utf8_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string content;
-  char buffer[8192];
-  bool ok = true;
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n > 0) {
-      content.append(buffer, static_cast<std::size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      ok = false;
-      break;
-    }
-  }
-  ::close(fd);
-  if (!ok || !is_valid_utf8(content)) return std::nullopt;
-  return content;
-}
-
 bool is_white_space(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
@@ -212,4 +177,4 @@ std::optional<std::string> ascii_lower(std::string_view s) {
   return map_to_ascii(s, false, lower_ascii_of);
 }
 
-}  // namespace kestrix::core::text
+}  // namespace kestrix::text

@@ -1,5 +1,5 @@
-// Text helpers shared by the readers of the small system files: UTF-8
-// checks, Unicode-aware trimming and the strict decimal syntax.
+// Text helpers shared by the readers of small system files and tool
+// output: Unicode-aware trimming, lines, fields and the strict decimal syntax.
 #pragma once
 
 #include <concepts>
@@ -10,12 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kestrix::core::text {
-
-bool is_valid_utf8(std::string_view s);
-
-// Whole file as text; nothing when it cannot be opened or read, or is not UTF-8.
-std::optional<std::string> read_utf8_file(const std::string& path);
+namespace kestrix::text {
 
 // Unicode White_Space, not just ASCII: the files are edited by hand and a
 // stray no-break space must not turn a number into garbage.
@@ -64,4 +59,4 @@ std::optional<T> parse_decimal(std::string_view s) {
   return value;
 }
 
-}  // namespace kestrix::core::text
+}  // namespace kestrix::text

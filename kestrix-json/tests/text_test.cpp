@@ -1,8 +1,9 @@
-#include "../src/text.h"
+#include "kestrix/text.h"
+#include "kestrix/io.h"
 
 #include <gtest/gtest.h>
 
-namespace kestrix::core::text {
+namespace kestrix::text {
 namespace {
 
 std::string utf8(char32_t c) {
@@ -57,7 +58,7 @@ TEST(CoreTextTest, Utf8Validation) {
       {"\x80", false},
       {"a\xFF" "b", false},
   };
-  for (const auto& [s, valid] : cases) EXPECT_EQ(is_valid_utf8(s), valid) << s;
+  for (const auto& [s, valid] : cases) EXPECT_EQ(is_utf8(s), valid) << s;
 }
 
 TEST(CoreTextTest, LinesAndFields) {
@@ -68,4 +69,4 @@ TEST(CoreTextTest, LinesAndFields) {
 }
 
 }  // namespace
-}  // namespace kestrix::core::text
+}  // namespace kestrix::text
