@@ -117,7 +117,11 @@ std::optional<double> parse_f64(std::string_view text) {
 }
 
 std::optional<std::int64_t> parse_i64(std::string_view text) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  // One sign at most; from_chars knows only the minus.
+  if (!text.empty() && text[0] == '+') {
+    text.remove_prefix(1);
+    if (!text.empty() && text[0] == '-') return std::nullopt;
+  }
   const std::string_view digits = !text.empty() && text[0] == '-' ? text.substr(1) : text;
   if (digits.empty() || !all_digits(digits)) return std::nullopt;
   std::int64_t value = 0;
