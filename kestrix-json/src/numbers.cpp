@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 
 namespace kestrix::json {
 
@@ -23,7 +22,9 @@ Digits shortest_digits(double magnitude) {
   const char* p = sci;
   for (; p < res.ptr && *p != 'e'; ++p)
     if (*p != '.') d.buf[d.count++] = *p;
-  int exponent = std::atoi(p + 1);
+  if (p < res.ptr && p[1] == '+') ++p;  // from_chars takes no '+'
+  int exponent = 0;
+  std::from_chars(p + 1, res.ptr, exponent);
   d.point = exponent + 1;
   return d;
 }
