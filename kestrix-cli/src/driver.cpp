@@ -68,8 +68,10 @@ plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<TopUs
 }  // namespace
 
 int run(const std::vector<std::string>& argv) {
-  // A reader that goes away ends us quietly, like any filter.
+  // A reader that goes away ends us quietly, like any filter. An ignored
+  // SIGCHLD inherited from the caller would make every helper unwaitable.
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGCHLD, SIG_DFL);
 
   if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
 

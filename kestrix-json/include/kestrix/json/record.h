@@ -151,12 +151,16 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
   std::array<bool, N> seen{};
   std::vector<std::string> unknown_seen;  // stays empty for well-known input
   std::string_view key;
+  std::size_t next = 0;
   for (bool first = true;;) {
     bool more = false;
     if (!r.next_key(first, more, key)) return false;
     if (!more) break;
-    std::size_t i = 0;
-    while (i < N && type.fields[i].name != key) ++i;
+    // Members usually come in declaration order: try the next field first.
+    std::size_t i = next;
+    if (i >= N || type.fields[i].name != key)
+      for (i = 0; i < N && type.fields[i].name != key;) ++i;
+    next = i + 1;
     if (i < N) {
       if (seen[i]) return detail::duplicate_field(r, key);
       seen[i] = true;
