@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "lower_case.h"
+#include "kestrix/text.h"
 #include "mysql_data.h"
 
 namespace kestrix::cli {
@@ -13,7 +13,8 @@ namespace {
 enum class SortField { Cpu, Io, Ep, Iops, Mem, Pno, MysqlCpu, MysqlIo };
 
 SortField sort_field(std::string_view order_by) {
-  std::string key = to_lower(order_by);
+  // Every key is ASCII: a value that does not lower-case to ASCII sorts by CPU.
+  std::string key = text::ascii_lower(order_by).value_or(std::string());
   if (key == "io") return SortField::Io;
   if (key == "ep") return SortField::Ep;
   if (key == "iops") return SortField::Iops;
