@@ -133,16 +133,24 @@ bool Reader::scan_number(Number& n, bool convert) {
   std::uint64_t significand = 0;
   bool is_float = false;
   bool overflow = false;  // the digits no longer fit 64 bits
+  int significant = 0;  // digits taken into `significand`
   auto take_digit = [&](unsigned char d) {
     std::uint64_t digit = d - '0';
-    if (!overflow && significand > (UINT64_MAX - digit) / 10) overflow = true;
-    if (!overflow) significand = significand * 10 + digit;
-    return !overflow;
+    // Nineteen digits always fit; only the twentieth needs the check.
+    if (significant >= 19 &&
+        (overflow || significand > (UINT64_MAX - digit) / 10)) {
+      overflow = true;
+      return false;
+    }
+    significand = significand * 10 + digit;
+    significant += significand != 0;
+    return true;
   };
   if (c == '0') {
     if (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') return fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
     significand = c - '0';
+    significant = 1;
     while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
       take_digit(static_cast<unsigned char>(text_[pos_++]));
   } else {

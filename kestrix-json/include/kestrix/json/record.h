@@ -114,6 +114,13 @@ struct MemberOf<T R::*> {
 };
 // Record-level errors: recorded after the container has been closed as far
 // as it goes, which is where a serde-style decoder reports them.
+// Field names are short: a plain loop beats a call to memcmp.
+inline bool same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
 bool invalid_length(Reader& r, std::size_t given, std::string_view name, std::size_t count);
 bool duplicate_field(Reader& r, std::string_view key);
 bool missing_field(Reader& r, std::string_view key);
@@ -158,8 +165,8 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
     if (!more) break;
     // Members usually come in declaration order: try the next field first.
     std::size_t i = next;
-    if (i >= N || type.fields[i].name != key)
-      for (i = 0; i < N && type.fields[i].name != key;) ++i;
+    if (i >= N || !detail::same(type.fields[i].name, key))
+      for (i = 0; i < N && !detail::same(type.fields[i].name, key);) ++i;
     next = i + 1;
     if (i < N) {
       if (seen[i]) return detail::duplicate_field(r, key);
