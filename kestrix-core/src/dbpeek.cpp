@@ -1,15 +1,14 @@
 #include "kestrix/core/dbpeek.h"
 
-
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <vector>
 
+#include "kestrix/io.h"
 #include "kestrix/json/record.h"
 #include "kestrix/plugins/helper_runner.h"
-#include "kestrix/io.h"
 #include "kestrix/text.h"
 
 namespace kestrix::core {
