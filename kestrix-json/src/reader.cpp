@@ -579,9 +579,12 @@ bool Reader::open(std::string_view expected_prefix, std::string_view expected_na
   return invalid_type(expected_prefix, expected_name);
 }
 
-bool Reader::next_element(bool& first, bool& more) {
-  int c = peek_ws();
-  if (c == ']') {
+// Arrays and objects separate their members alike. Leaves the first byte
+// of the next member in `c` when there is one.
+bool Reader::next_member(bool& first, bool& more, int& c, char close, const char* eof,
+                         const char* expected) {
+  c = peek_ws();
+  if (c == close) {
     more = false;
     return true;
   }
@@ -589,34 +592,27 @@ bool Reader::next_element(bool& first, bool& more) {
     ++pos_;
     c = peek_ws();
   } else if (c == -1) {
-    return fail_peek("EOF while parsing a list");
+    return fail_peek(eof);
   } else if (!first) {
-    return fail_peek("expected `,` or `]`");
+    return fail_peek(expected);
   }
   first = false;
-  if (c == ']') return fail_peek("trailing comma");
+  if (c == close) return fail_peek("trailing comma");
   if (c == -1) return fail_peek("EOF while parsing a value");
   more = true;
   return true;
 }
 
+bool Reader::next_element(bool& first, bool& more) {
+  int c;
+  return next_member(first, more, c, ']', "EOF while parsing a list", "expected `,` or `]`");
+}
+
 bool Reader::next_key(bool& first, bool& more, std::string_view& key) {
-  int c = peek_ws();
-  if (c == '}') {
-    more = false;
-    return true;
-  }
-  if (c == ',' && !first) {
-    ++pos_;
-    c = peek_ws();
-  } else if (c == -1) {
-    return fail_peek("EOF while parsing an object");
-  } else if (!first) {
-    return fail_peek("expected `,` or `}`");
-  }
-  first = false;
-  if (c == '}') return fail_peek("trailing comma");
-  if (c == -1) return fail_peek("EOF while parsing a value");
+  int c;
+  if (!next_member(first, more, c, '}', "EOF while parsing an object", "expected `,` or `}`"))
+    return false;
+  if (!more) return true;
   if (c != '"') return fail_peek("key must be a string");
   ++pos_;
   // Keys without escapes are handed out in place.
