@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -26,6 +28,10 @@ struct ParseExit {
   std::string err;
   int status = 0;
 };
+
+// The strict unsigned syntax of --max: optional "+", decimal digits, at
+// most 2^64-1. The error is the reason for the refusal.
+std::expected<std::uint64_t, std::string> parse_max(std::string_view text);
 
 std::variant<Cli, ParseExit> parse(const std::vector<std::string>& argv);
 

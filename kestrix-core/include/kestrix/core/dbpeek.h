@@ -11,6 +11,8 @@ namespace kestrix::core {
 
 inline constexpr std::string_view DBPEEK_FILE_PATH = "/var/kro/nimbrel_dbpeek.json";
 inline constexpr std::string_view DBPEEK_PATH = "/usr/sbin/dbpeek";
+// A usage tool still running after this long counts as a failed run.
+inline constexpr std::uint64_t DBPEEK_TIMEOUT_SECS = 15;
 
 struct DbWardStats {
   double cpu = 0.0;
@@ -28,7 +30,8 @@ DbUsageTable load_dbpeek_file(const std::string& path = std::string(DBPEEK_FILE_
 // Merges the usage tool's output (header line first) into `table`.
 void merge_dbpeek_output(DbUsageTable& table, std::string_view output);
 // Runs "dbpeek -c" and merges its output; a failed run changes nothing.
-void merge_dbpeek_command(DbUsageTable& table, const std::string& program = std::string(DBPEEK_PATH));
+void merge_dbpeek_command(DbUsageTable& table, const std::string& program = std::string(DBPEEK_PATH),
+                          std::uint64_t limit_secs = DBPEEK_TIMEOUT_SECS);
 
 double parse_size(std::string_view text);
 std::pair<std::string, std::int64_t> parse_restriction(std::string_view text);

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "kestrix/plugins/pnx.h"
+
 namespace kestrix::core {
 
 inline constexpr std::string_view KRO_NOTICE =
@@ -11,6 +13,6 @@ inline constexpr std::string_view KRO_NOTICE =
     "Refer to https://docs.nimbrel.dev/editions for more info\n";
 
 // Asks the panel helper "panel-feature" "KRO"; true only for a trimmed "true".
-bool kro_supported();
+bool kro_supported(const std::string& helper = std::string(plugins::PNX_HELPER_PATH));
 
 }  // namespace kestrix::core

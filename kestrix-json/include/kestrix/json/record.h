@@ -19,7 +19,9 @@
 
 namespace kestrix::json {
 
-enum class Need { Required, Defaulted };
+// Optional: a missing object member takes the default, but the array form
+// must still give the element.
+enum class Need { Required, Defaulted, Optional };
 
 template <class R>
 struct Field {
@@ -136,7 +138,7 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
     for (std::size_t i = 0; i < N; ++i) {
       if (more && !r.next_element(first, more)) return false;
       if (!more) {
-        if (type.fields[i].need == Need::Required)
+        if (type.fields[i].need != Need::Defaulted)
           return detail::invalid_length(r, given, type.name, N);
         continue;
       }

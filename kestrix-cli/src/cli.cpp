@@ -1,0 +1,187 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <sstream>
+#include <string_view>
+
+#include <CLI/CLI.hpp>
+
+namespace kestrix::cli {
+namespace {
+
+constexpr std::string_view PROGRAM_NAME = "nimbrel-top";
+constexpr std::string_view VERSION_TEXT = "nimbrel-top 3.0.0";
+
+struct OptionName {
+  char short_name;  // '\0' when there is none
+  std::string_view long_name;
+  bool takes_value;
+};
+
+// Mirrors the declarations below; the argument rewrite must know which
+// tokens consume the next one.
+constexpr std::array<OptionName, 9> OPTIONS{{
+    {'j', "json", false},
+    {'\0', "hide-mysql", false},
+    {'u', "username", true},
+    {'r', "for-reseller", true},
+    {'d', "domain", true},
+    {'m', "max", true},
+    {'o', "order-by", true},
+    {'h', "help", false},
+    {'V', "version", false},
+}};
+
+const OptionName* find_long(std::string_view name) {
+  for (const auto& o : OPTIONS)
+    if (o.long_name == name) return &o;
+  return nullptr;
+}
+
+const OptionName* find_short(char c) {
+  for (const auto& o : OPTIONS)
+    if (o.short_name != '\0' && o.short_name == c) return &o;
+  return nullptr;
+}
+
+// The two textual rewrites CLI11 needs to follow the option syntax we promise:
+// "--username=" means the empty text (CLI11 would take the next argument),
+// and a flag never takes a value (CLI11 would accept "--json=true").
+// Returns the rewritten arguments, or the flag that was given a value.
+std::variant<std::vector<std::string>, std::string> rewrite_args(
+    const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  out.reserve(args.size() + 1);
+  bool value_pending = false;
+  bool after_separator = false;
+  for (const std::string& arg : args) {
+    if (after_separator || value_pending) {
+      out.push_back(arg);
+      value_pending = false;
+      continue;
+    }
+    if (arg == "--") {
+      after_separator = true;
+    } else if (arg.starts_with("--")) {
+      std::string_view body = std::string_view(arg).substr(2);
+      std::size_t eq = body.find('=');
+      const OptionName* opt = find_long(body.substr(0, eq));
+      if (opt != nullptr && eq == std::string_view::npos) {
+        value_pending = opt->takes_value;
+      } else if (opt != nullptr && !opt->takes_value) {
+        return "--" + std::string(opt->long_name);
+      } else if (opt != nullptr && eq + 1 == body.size()) {
+        out.push_back("--" + std::string(opt->long_name));
+        out.emplace_back();
+        continue;
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      // Bundled short options: flags run on, a value option takes the rest.
+      for (std::size_t i = 1; i < arg.size(); ++i) {
+        const OptionName* opt = find_short(arg[i]);
+        if (opt == nullptr) break;
+        if (opt->takes_value) {
+          value_pending = i + 1 == arg.size();
+          break;
+        }
+      }
+    }
+    out.push_back(arg);
+  }
+  return out;
+}
+
+std::string display_name(const std::vector<std::string>& argv) {
+  if (argv.empty()) return std::string(PROGRAM_NAME);
+  std::string_view path = argv.front();
+  std::size_t slash = path.rfind('/');
+  std::string_view last = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  return last.empty() ? std::string(PROGRAM_NAME) : std::string(last);
+}
+
+ParseExit exit_for(const CLI::App& app, const CLI::Error& e) {
+  std::ostringstream out;
+  std::ostringstream err;
+  int code = app.exit(e, out, err);
+  return ParseExit{out.str(), err.str(), code == 0 ? 0 : 2};
+}
+
+}  // namespace
+
+std::expected<std::uint64_t, std::string> parse_max(std::string_view text) {
+  if (text.empty()) return std::unexpected(std::string("cannot parse integer from empty string"));
+  std::string_view digits = text.starts_with('+') ? text.substr(1) : text;
+  if (digits.empty()) return std::unexpected(std::string("invalid digit found in string"));
+  std::uint64_t value = 0;
+  constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
+  for (char c : digits) {
+    if (c < '0' || c > '9') return std::unexpected(std::string("invalid digit found in string"));
+    auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (MAX - digit) / 10)
+      return std::unexpected(std::string("number too large to fit in target type"));
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+std::variant<Cli, ParseExit> parse(const std::vector<std::string>& argv) {
+  Cli cli;
+  std::string max_text;
+
+  CLI::App app{"Show current KRO resource usage", display_name(argv)};
+  // Recreated after the options so that help lists it last, as users expect.
+  app.set_help_flag();
+  app.add_flag("-j,--json", cli.json, "Return data in JSON format (required)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  app.add_flag("--hide-mysql", cli.hide_mysql, "Don't show MySQL related info")
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  app.add_option("-u,--username", cli.username, "Filter: show users matching username pattern")
+      ->type_name("USERNAME");
+  app.add_option("-r,--for-reseller", cli.for_reseller,
+                 "Get information only about specified reseller and his users")
+      ->type_name("FOR_RESELLER");
+  app.add_option("-d,--domain", cli.domain, "Filter: show users with domain matching pattern")
+      ->type_name("DOMAIN");
+  // Taken as text: CLI11's own unsigned conversion wraps "-1", saturates
+  // overflow and accepts hex and blanks.
+  app.add_option("-m,--max", max_text, "Show up to N records (default top 25)")
+      ->type_name("MAX")
+      ->default_val("25")
+      ->check(CLI::Validator(
+          [](std::string& value) -> std::string {
+            auto parsed = parse_max(value);
+            return parsed ? std::string() : "invalid value '" + value + "': " + parsed.error();
+          },
+          ""));
+  app.add_option("-o,--order-by", cli.order_by,
+                 "Sort order: cpu, mysql_cpu, io, mysql_io, iops, ep, nproc, pmem")
+      ->type_name("ORDER_BY")
+      ->default_val("cpu");
+  app.set_help_flag("-h,--help", "Print help");
+  app.set_version_flag("-V,--version", std::string(VERSION_TEXT), "Print version");
+
+  std::vector<std::string> args(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
+  auto rewritten = rewrite_args(args);
+  if (auto* flag = std::get_if<std::string>(&rewritten))
+    return exit_for(app, CLI::ArgumentMismatch::FlagOverride(*flag));
+  args = std::move(std::get<std::vector<std::string>>(rewritten));
+
+  try {
+    // CLI11 consumes the vector from the back.
+    std::reverse(args.begin(), args.end());
+    app.parse(args);
+  } catch (const CLI::ParseError& e) {
+    return exit_for(app, e);
+  } catch (const std::exception& e) {
+    return ParseExit{"", std::string(e.what()) + "\n", 2};
+  }
+
+  auto max = parse_max(max_text);
+  if (!max) return exit_for(app, CLI::ValidationError("--max", max.error()));
+  cli.max = *max;
+  return cli;
+}
+
+}  // namespace kestrix::cli

@@ -1,0 +1,136 @@
+#include "selection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "lower_case.h"
+#include "mysql_data.h"
+
+namespace kestrix::cli {
+namespace {
+
+enum class SortField { Cpu, Io, Ep, Iops, Mem, Pno, MysqlCpu, MysqlIo };
+
+SortField sort_field(std::string_view order_by) {
+  std::string key = to_lower(order_by);
+  if (key == "io") return SortField::Io;
+  if (key == "ep") return SortField::Ep;
+  if (key == "iops") return SortField::Iops;
+  if (key == "pmem") return SortField::Mem;
+  if (key == "nproc") return SortField::Pno;
+  if (key == "mysql_cpu") return SortField::MysqlCpu;
+  if (key == "mysql_io") return SortField::MysqlIo;
+  return SortField::Cpu;
+}
+
+// Rows are sorted before their usernames are filled, so the database
+// figures fall back to the password database name themselves.
+const core::DbWardStats* db_stats_of(const TopUser& row, const core::DbUsageTable& db_usage,
+                                     const NamesByUid& names_by_uid) {
+  std::string_view name = row.username;
+  if (name.empty()) {
+    auto it = names_by_uid.find(row.id);
+    if (it != names_by_uid.end()) name = it->second;
+  }
+  auto it = db_usage.find(std::string(name));
+  return it == db_usage.end() ? nullptr : &it->second;
+}
+
+double key_of(const TopUser& row, SortField field, const core::DbUsageTable& db_usage,
+              const NamesByUid& names_by_uid) {
+  switch (field) {
+    case SortField::Io: return row.usage.io.all;
+    case SortField::Ep: return row.usage.ep;
+    case SortField::Iops: return row.usage.iops;
+    case SortField::Mem: return row.usage.mem;
+    case SortField::Pno: return row.usage.pno;
+    case SortField::MysqlCpu:
+    case SortField::MysqlIo: {
+      const core::DbWardStats* stats = db_stats_of(row, db_usage, names_by_uid);
+      if (stats == nullptr) return 0.0;
+      return field == SortField::MysqlCpu ? stats->cpu : stats->io;
+    }
+    case SortField::Cpu: break;
+  }
+  return row.usage.cpu.all;
+}
+
+bool is_allowed(const std::optional<std::vector<std::string>>& allowed, const std::string& name) {
+  return !allowed || std::find(allowed->begin(), allowed->end(), name) != allowed->end();
+}
+
+void fill_domain_and_reseller(TopUser& row, const PanelInfoByUid& panel_info_by_uid) {
+  if (row.username == NOT_AVAILABLE) {
+    row.domain = NOT_AVAILABLE;
+    row.reseller = NOT_AVAILABLE;
+    return;
+  }
+  auto it = panel_info_by_uid.find(row.id);
+  std::string_view domain = it == panel_info_by_uid.end() ? NOT_AVAILABLE : it->second.domain;
+  std::string_view reseller = it == panel_info_by_uid.end() ? NOT_AVAILABLE : it->second.reseller;
+  if (row.domain.empty()) row.domain = domain;
+  if (row.reseller.empty()) row.reseller = reseller;
+}
+
+bool passes_filter(const std::optional<std::string>& pattern, const std::string& field) {
+  return !pattern || (field != NOT_AVAILABLE && contains(field, *pattern));
+}
+
+}  // namespace
+
+void drop_rows_above_uid_max(std::vector<TopUser>& rows, std::uint32_t uid_max) {
+  std::erase_if(rows, [uid_max](const TopUser& row) { return row.id > uid_max; });
+}
+
+double sort_key(const TopUser& row, std::string_view order_by, const core::DbUsageTable& db_usage,
+                const NamesByUid& names_by_uid) {
+  return key_of(row, sort_field(order_by), db_usage, names_by_uid);
+}
+
+void sort_rows(std::vector<TopUser>& rows, std::string_view order_by,
+               const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid) {
+  SortField field = sort_field(order_by);
+  std::vector<double> keys;
+  keys.reserve(rows.size());
+  for (const TopUser& row : rows) {
+    double key = key_of(row, field, db_usage, names_by_uid);
+    // NaN would break the ordering the sort relies on; it ranks lowest.
+    keys.push_back(std::isnan(key) ? -HUGE_VAL : key);
+  }
+  std::vector<std::size_t> order(rows.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&keys](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
+
+  std::vector<TopUser> sorted;
+  sorted.reserve(rows.size());
+  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
+  rows = std::move(sorted);
+}
+
+std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInputs& in) {
+  std::vector<TopUser> out;
+  for (TopUser& row : rows) {
+    if (row.username.empty()) {
+      auto it = in.names_by_uid.find(row.id);
+      row.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;
+    }
+    if (in.admin_names.contains(row.username)) continue;
+    if (!is_allowed(in.allowed_names, row.username)) continue;
+    fill_domain_and_reseller(row, in.panel_info_by_uid);
+    if (!passes_filter(in.cli.domain, row.domain)) continue;
+    if (!passes_filter(in.cli.username, row.username)) continue;
+    if (in.merge_mysql) apply_mysql_data(row, in.warden_mode, in.db_usage, in.ward_limits);
+    out.push_back(std::move(row));
+    // After the append: a limit of 0 still yields the first accepted row.
+    if (out.size() >= in.cli.max) break;
+  }
+  return out;
+}
+
+bool contains(std::string_view text, std::string_view pattern) {
+  return text.find(pattern) != std::string_view::npos;
+}
+
+}  // namespace kestrix::cli

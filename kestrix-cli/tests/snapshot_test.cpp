@@ -1,0 +1,100 @@
+#include "snapshot.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrix::cli {
+namespace {
+
+const char* kUsage = R"({"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6})";
+
+std::string user(std::string members) {
+  return std::string(R"({"id":1000,"usage":)") + kUsage + R"(,"limit":)" + kUsage + members + "}";
+}
+
+std::string error_of(const std::string& text) {
+  auto r = decode_snapshot(text);
+  return r ? "ok" : r.error();
+}
+
+TEST(Snapshot, AbsentMembersTakeTheirDefaults) {
+  auto data = decode_snapshot(R"({"users":[)" + user("") + "]}");
+  ASSERT_TRUE(data) << data.error();
+  EXPECT_EQ(data->timestamp, 0.0);
+  EXPECT_TRUE(data->resellers.empty());
+  const TopUser& u = data->users.at(0);
+  EXPECT_EQ(u.id, 1000u);
+  EXPECT_EQ(u.username, "");
+  EXPECT_FALSE(u.restricted);
+  EXPECT_FALSE(u.restriction);
+  EXPECT_TRUE(u.usage.cpu.mysql.is_number_float());
+  EXPECT_EQ(u.usage.cpu.mysql.get<double>(), 0.0);
+  EXPECT_EQ(u.limit.pno, 6.0);
+}
+
+TEST(Snapshot, MysqlIsKeptVerbatimAndNullStaysNull) {
+  auto data = decode_snapshot(
+      R"({"users":[{"id":1,"usage":{"cpu":{"all":1,"mysql":null},"io":{"all":2,"mysql":{"a":[1,"x"]}},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
+      std::string(kUsage) + R"(,"restriction":null}]})");
+  ASSERT_TRUE(data) << data.error();
+  EXPECT_TRUE(data->users[0].usage.cpu.mysql.is_null());
+  EXPECT_EQ(data->users[0].usage.io.mysql.dump(), R"({"a":[1,"x"]})");
+  EXPECT_FALSE(data->users[0].restriction);
+}
+
+TEST(Snapshot, ArrayFormsDecodeLikeObjects) {
+  auto data = decode_snapshot(
+      R"([5, [[7, "u", "d", "r", [[1],[2],3,4,5,6], [[1,"-"],[2],3,4,5,6], true, [9, "why"]]], [1, "x"]])");
+  ASSERT_TRUE(data) << data.error();
+  EXPECT_EQ(data->timestamp, 5.0);
+  const TopUser& u = data->users.at(0);
+  EXPECT_EQ(u.username, "u");
+  EXPECT_EQ(u.limit.cpu.mysql, "-");
+  ASSERT_TRUE(u.restriction);
+  EXPECT_EQ(u.restriction->time, 9);
+  EXPECT_EQ(data->resellers.size(), 2u);
+}
+
+TEST(Snapshot, RefusesWhatDoesNotDecode) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {R"({"users":[],"users":[]})", "duplicate field `users` at line 1 column 19"},
+      {R"({"users":[{"id":1}]})", "missing field `usage` at line 1 column 18"},
+      {R"({"users":[{"id":"x"}]})", "invalid type: string \"x\", expected u32 at line 1 column 19"},
+      {R"({"users":[{"id":4294967296}]})",
+       "invalid value: integer `4294967296`, expected u32 at line 1 column 26"},
+      {R"({"users":[{"id":-1}]})", "invalid value: integer `-1`, expected u32 at line 1 column 18"},
+      {R"({"users":[{"id":1.5}]})",
+       "invalid type: floating point `1.5`, expected u32 at line 1 column 19"},
+      {R"({"users":[[1,"a"]]})",
+       "invalid length 2, expected struct TopUser with 8 elements at line 1 column 17"},
+      {R"({"timestamp":"now"})", "invalid type: string \"now\", expected f64 at line 1 column 18"},
+      {R"({"resellers":5})", "invalid type: integer `5`, expected a sequence at line 1 column 14"},
+      {R"({"users":[]} [])", "trailing characters at line 1 column 14"},
+      {"[5,[],[],1]", "trailing characters at line 1 column 10"},
+      {R"({"users":[)" + user(R"(,"restricted":1)") + "]}", ""},
+  };
+  for (const auto& [text, message] : cases) {
+    if (message.empty()) {
+      EXPECT_NE(error_of(text).find("expected a boolean"), std::string::npos) << text;
+      continue;
+    }
+    EXPECT_EQ(error_of(text), message) << text;
+  }
+}
+
+TEST(Snapshot, IntegerFiguresBecomeFloats) {
+  auto data = decode_snapshot(R"({"timestamp":1700000000,"users":[)" + user("") + "]}");
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->timestamp, 1700000000.0);
+  EXPECT_EQ(data->users[0].usage.iops, 3.0);
+}
+
+TEST(Snapshot, UnreadableFileIsAnEmptySnapshotStampedNow) {
+  auto data = read_saved_top_data(1234.0, "/nonexistent/snapshot.json");
+  ASSERT_TRUE(data);
+  EXPECT_EQ(data->timestamp, 1234.0);
+  EXPECT_TRUE(data->users.empty());
+}
+
+}  // namespace
+}  // namespace kestrix::cli

@@ -1,0 +1,246 @@
+#include "kestrix/core/user_namespace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "kestrix/error.h"
+
+namespace kestrix::core {
+namespace {
+
+constexpr decltype(statfs::f_type) PROCFS_MAGIC = 0x9FA0;
+// A pid is at most a few digits; anything this long is not procfs talking.
+constexpr std::size_t LINK_BUFFER_SIZE = 32;
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+Error os_failure(const char* what) { return Error(std::string(what) + ": " + os_error_text(errno)); }
+
+Result<Fd> open_at(int dir, const char* name, int flags) {
+  int fd = ::openat(dir, name, flags | O_CLOEXEC);
+  if (fd < 0) return std::unexpected(os_failure("openat"));
+  return Fd(fd);
+}
+
+Result<void> require_procfs(const Fd& fd, const char* message) {
+  struct statfs st {};
+  if (::fstatfs(fd.get(), &st) != 0) return std::unexpected(os_failure("fstatfs"));
+  if (st.f_type != PROCFS_MAGIC) return fail(message);
+  return {};
+}
+
+Result<ino_t> inode_of(const Fd& fd) {
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return std::unexpected(os_failure("fstat"));
+  return st.st_ino;
+}
+
+// The inode the directory's own listing gives for `name`; a bind mount
+// or a planted file shows up as a different inode than the one opened.
+Result<std::optional<ino_t>> listed_inode(const Fd& dir, const std::string& name) {
+  // The listing gets its own descriptor so closedir leaves `dir` open.
+  int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return std::unexpected(os_failure("dup"));
+  DIR* stream = ::fdopendir(copy);
+  if (stream == nullptr) {
+    Error e = os_failure("fdopendir");
+    ::close(copy);
+    return std::unexpected(std::move(e));
+  }
+  ::rewinddir(stream);
+  std::optional<ino_t> found;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(stream);
+    if (entry == nullptr) {
+      if (errno != 0) {
+        Error e = os_failure("readdir");
+        ::closedir(stream);
+        return std::unexpected(std::move(e));
+      }
+      break;
+    }
+    if (name == entry->d_name) {
+      found = entry->d_ino;
+      break;
+    }
+  }
+  ::closedir(stream);
+  return found;
+}
+
+Result<void> require_listed(const Fd& dir, const std::string& name, const Fd& opened,
+                            const char* message) {
+  auto listed = listed_inode(dir, name);
+  if (!listed) return std::unexpected(listed.error());
+  auto actual = inode_of(opened);
+  if (!actual) return std::unexpected(actual.error());
+  if (!*listed || **listed != *actual) return fail(message);
+  return {};
+}
+
+Result<std::string> read_all(const Fd& fd) {
+  std::string text;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(os_failure("read"));
+    }
+    if (n == 0) return text;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+// Decodes one UTF-8 sequence at `pos`; returns its length, or 0 when the
+// bytes there are not well-formed (overlong, surrogate, beyond U+10FFFF).
+std::size_t utf8_sequence(std::string_view s, std::size_t pos, char32_t& cp) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  unsigned char b0 = byte(pos);
+  std::size_t len;
+  char32_t min;
+  if (b0 < 0x80) {
+    cp = b0;
+    return 1;
+  } else if ((b0 & 0xE0) == 0xC0) {
+    len = 2, cp = b0 & 0x1Fu, min = 0x80;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    len = 3, cp = b0 & 0x0Fu, min = 0x800;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    len = 4, cp = b0 & 0x07u, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (s.size() - pos < len) return 0;
+  for (std::size_t i = 1; i < len; ++i) {
+    unsigned char b = byte(pos + i);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+bool is_utf8(std::string_view s) {
+  char32_t cp;
+  for (std::size_t pos = 0; pos < s.size();) {
+    std::size_t n = utf8_sequence(s, pos, cp);
+    if (n == 0) return false;
+    pos += n;
+  }
+  return true;
+}
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+// Splits at runs of white space; invalid bytes count as ordinary text.
+std::vector<std::string_view> fields(std::string_view line) {
+  std::vector<std::string_view> out;
+  std::size_t start = std::string_view::npos;
+  for (std::size_t pos = 0; pos < line.size();) {
+    char32_t cp = 0;
+    std::size_t n = utf8_sequence(line, pos, cp);
+    bool space = n != 0 && is_white_space(cp);
+    if (n == 0) n = 1;
+    if (space && start != std::string_view::npos) {
+      out.push_back(line.substr(start, pos - start));
+      start = std::string_view::npos;
+    } else if (!space && start == std::string_view::npos) {
+      start = pos;
+    }
+    pos += n;
+  }
+  if (start != std::string_view::npos) out.push_back(line.substr(start));
+  return out;
+}
+
+Result<std::string> read_own_uid_map() {
+  auto proc = open_at(AT_FDCWD, "/proc", O_DIRECTORY);
+  if (!proc) return std::unexpected(proc.error());
+  if (auto ok = require_procfs(*proc, "/proc is not on procfs"); !ok)
+    return std::unexpected(ok.error());
+
+  char link[LINK_BUFFER_SIZE];
+  ssize_t n = ::readlinkat(proc->get(), "self", link, sizeof link);
+  if (n < 0) return std::unexpected(os_failure("readlinkat"));
+  if (static_cast<std::size_t>(n) >= sizeof link) return fail("link target too long");
+  std::string target(link, static_cast<std::size_t>(n));
+  if (!is_utf8(target)) return fail("link target is not UTF-8");
+  if (target.find('\0') != std::string::npos) return fail("name contains NUL");
+
+  auto self = open_at(proc->get(), target.c_str(), O_DIRECTORY);
+  if (!self) return std::unexpected(self.error());
+  if (auto ok = require_procfs(*self, "/proc/self is not on procfs"); !ok)
+    return std::unexpected(ok.error());
+  if (auto ok = require_listed(*proc, target, *self, "/proc/self is not the directory procfs lists");
+      !ok)
+    return std::unexpected(ok.error());
+
+  auto map = open_at(self->get(), "uid_map", O_RDONLY);
+  if (!map) return std::unexpected(map.error());
+  if (auto ok = require_procfs(*map, "/proc/self/uid_map is not on procfs"); !ok)
+    return std::unexpected(ok.error());
+  if (auto ok =
+          require_listed(*self, "uid_map", *map, "/proc/self/uid_map is not the inode procfs lists");
+      !ok)
+    return std::unexpected(ok.error());
+
+  auto text = read_all(*map);
+  if (!text) return std::unexpected(text.error());
+  if (!is_utf8(*text)) return fail("/proc/self/uid_map is not UTF-8");
+  return text;
+}
+
+}  // namespace
+
+bool uid_map_is_initial(std::string_view uid_map) {
+  std::optional<std::string_view> mapping;
+  while (!uid_map.empty()) {
+    std::size_t end = uid_map.find('\n');
+    std::string_view line = uid_map.substr(0, end);
+    uid_map.remove_prefix(end == std::string_view::npos ? uid_map.size() : end + 1);
+    if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    if (fields(line).empty()) continue;
+    if (mapping) return false;  // a second range means the map is partial
+    mapping = line;
+  }
+  if (!mapping) return false;
+  auto f = fields(*mapping);
+  return f.size() == 3 && f[0] == "0" && f[1] == "0" && f[2] == "4294967295";
+}
+
+bool check_initial_user_namespace() {
+  auto text = read_own_uid_map();
+  return text && uid_map_is_initial(*text);
+}
+
+}  // namespace kestrix::core

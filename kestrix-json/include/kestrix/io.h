@@ -1,0 +1,19 @@
+// Whole-file reads for the small files the tool consults.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrix {
+
+// The file's bytes, or nothing when it cannot be opened or read.
+std::optional<std::string> read_file(const std::string& path);
+
+// The file's text, or nothing when it cannot be read or is not UTF-8.
+std::optional<std::string> read_text_file(const std::string& path);
+
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+bool is_utf8(std::string_view bytes);
+
+}  // namespace kestrix

@@ -1,0 +1,180 @@
+#include "kestrix/text.h"
+
+#include <cstdint>
+
+namespace kestrix::text {
+namespace {
+
+unsigned char byte(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
+
+bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Length of the sequence led by `lead`, 0 for a byte that cannot lead one.
+std::size_t sequence_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+// Decodes the scalar value at `pos`; nothing when the bytes there are not
+// one well-formed sequence (overlong forms, surrogates and values beyond
+// U+10FFFF included).
+std::optional<char32_t> decode_at(std::string_view s, std::size_t pos, std::size_t* length) {
+  const unsigned char lead = byte(s, pos);
+  const std::size_t len = sequence_length(lead);
+  if (len == 0 || pos + len > s.size()) return std::nullopt;
+  if (len == 1) {
+    *length = 1;
+    return lead;
+  }
+  char32_t c = lead & (0xFF >> (len + 1));
+  for (std::size_t i = 1; i < len; ++i) {
+    const unsigned char b = byte(s, pos + i);
+    if (!is_continuation(b)) return std::nullopt;
+    c = (c << 6) | (b & 0x3F);
+  }
+  static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (c < smallest[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  *length = len;
+  return c;
+}
+
+// The scalar value that ends just before `end`, with its length.
+std::optional<char32_t> decode_before(std::string_view s, std::size_t end, std::size_t* length) {
+  std::size_t start = end - 1;
+  while (start > 0 && end - start < 4 && is_continuation(byte(s, start))) --start;
+  std::size_t len = 0;
+  auto c = decode_at(s, start, &len);
+  if (!c || start + len != end) return std::nullopt;
+  *length = len;
+  return c;
+}
+
+// Characters whose full Unicode upper-case (lower-case) mapping is all
+// ASCII; every other non-ASCII character maps outside ASCII.
+std::optional<std::string_view> upper_ascii_of(char32_t c) {
+  switch (c) {
+    case 0x00DF: return "SS";
+    case 0x0131: return "I";
+    case 0x017F: return "S";
+    case 0xFB00: return "FF";
+    case 0xFB01: return "FI";
+    case 0xFB02: return "FL";
+    case 0xFB03: return "FFI";
+    case 0xFB04: return "FFL";
+    case 0xFB05:
+    case 0xFB06: return "ST";
+    default: return std::nullopt;
+  }
+}
+
+std::optional<std::string_view> lower_ascii_of(char32_t c) {
+  if (c == 0x212A) return "k";  // KELVIN SIGN
+  return std::nullopt;
+}
+
+template <class Map>
+std::optional<std::string> map_to_ascii(std::string_view s, bool upper, Map non_ascii) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t pos = 0; pos < s.size();) {
+    const unsigned char b = byte(s, pos);
+    if (b < 0x80) {
+      char ch = static_cast<char>(b);
+      if (upper && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+      if (!upper && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+      out += ch;
+      ++pos;
+      continue;
+    }
+    std::size_t len = 0;
+    auto c = decode_at(s, pos, &len);
+    if (!c) return std::nullopt;
+    auto mapped = non_ascii(*c);
+    if (!mapped) return std::nullopt;
+    out += *mapped;
+    pos += len;
+  }
+  return out;
+}
+
+}  // namespace
+
+bool is_white_space(char32_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+         c == 0x205F || c == 0x3000;
+}
+
+std::string_view trim(std::string_view s) {
+  std::size_t begin = 0;
+  std::size_t end = s.size();
+  std::size_t len = 0;
+  while (begin < end) {
+    auto c = decode_at(s, begin, &len);
+    if (!c || !is_white_space(*c)) break;
+    begin += len;
+  }
+  while (end > begin) {
+    auto c = decode_before(s, end, &len);
+    if (!c || !is_white_space(*c) || end - len < begin) break;
+    end -= len;
+  }
+  return s.substr(begin, end - begin);
+}
+
+std::vector<std::string_view> lines(std::string_view s) {
+  std::vector<std::string_view> out;
+  while (!s.empty()) {
+    const std::size_t nl = s.find('\n');
+    std::string_view line = s.substr(0, nl);
+    if (nl != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    out.push_back(line);
+    if (nl == std::string_view::npos) break;
+    s.remove_prefix(nl + 1);
+  }
+  return out;
+}
+
+std::vector<std::string_view> fields(std::string_view s) {
+  std::vector<std::string_view> out;
+  std::size_t pos = 0;
+  std::size_t start = std::string_view::npos;
+  while (pos < s.size()) {
+    std::size_t len = 1;
+    auto c = decode_at(s, pos, &len);
+    if (!c) len = 1;
+    const bool space = c && is_white_space(*c);
+    if (space && start != std::string_view::npos) {
+      out.push_back(s.substr(start, pos - start));
+      start = std::string_view::npos;
+    } else if (!space && start == std::string_view::npos) {
+      start = pos;
+    }
+    pos += len;
+  }
+  if (start != std::string_view::npos) out.push_back(s.substr(start));
+  return out;
+}
+
+std::string_view first_chars(std::string_view s, std::size_t n) {
+  std::size_t count = 0;
+  for (std::size_t pos = 0; pos < s.size(); ++pos) {
+    if (is_continuation(byte(s, pos))) continue;
+    if (count == n) return s.substr(0, pos);
+    ++count;
+  }
+  return s;
+}
+
+std::optional<std::string> ascii_upper(std::string_view s) {
+  return map_to_ascii(s, true, upper_ascii_of);
+}
+
+std::optional<std::string> ascii_lower(std::string_view s) {
+  return map_to_ascii(s, false, lower_ascii_of);
+}
+
+}  // namespace kestrix::text

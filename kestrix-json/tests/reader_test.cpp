@@ -1,0 +1,130 @@
+#include "kestrix/json/reader.h"
+
+#include <gtest/gtest.h>
+
+#include "kestrix/json/record.h"
+
+namespace kestrix::json {
+namespace {
+
+struct Pair {
+  std::int64_t time = 0;
+  std::string reason;
+  bool flag = false;
+};
+
+bool read(Reader& r, Pair& v) {
+  static constexpr RecordType<Pair, 3> type{"Pair",
+                                            {{field<&Pair::time>("time", Need::Required),
+                                              field<&Pair::reason>("reason", Need::Required),
+                                              field<&Pair::flag>("flag", Need::Defaulted)}}};
+  return read_record(r, type, v);
+}
+
+std::string error_of(std::string_view text) {
+  auto r = decode<std::vector<Pair>>(text);
+  return r ? "ok" : r.error();
+}
+
+// Messages and positions are those of a typed serde-style decoder.
+TEST(Reader, ReportsFaultsWithTheirPositions) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"  \n ", "EOF while parsing a value at line 2 column 1"},
+      {"[] x", "trailing characters at line 1 column 4"},
+      {"[{}]", "missing field `time` at line 1 column 3"},
+      {"[{\"time\":1}]", "missing field `reason` at line 1 column 11"},
+      {"[{\"time\":1,\"time\":2}]", "duplicate field `time` at line 1 column 17"},
+      {"[{\"x\":1,\"x\":2}]", "duplicate field `x` at line 1 column 11"},
+      {"[[1]]", "invalid length 1, expected struct Pair with 3 elements at line 1 column 4"},
+      {"[[1,\"a\",true,4]]", "trailing characters at line 1 column 14"},
+      {"[[1,\"a\",]]", "trailing comma at line 1 column 9"},
+      {"[{\"time\":\"x\"}]", "invalid type: string \"x\", expected i64 at line 1 column 12"},
+      {"[{\"time\":1.0}]", "invalid type: floating point `1.0`, expected i64 at line 1 column 12"},
+      {"[{\"time\":9223372036854775808}]",
+       "invalid value: integer `9223372036854775808`, expected i64 at line 1 column 28"},
+      {"[{\"time\":-9223372036854775808,\"reason\":\"\"}]", "ok"},
+      {"[{\"time\":1e2}]", "invalid type: floating point `100.0`, expected i64 at line 1 column 12"},
+      {"[{\"time\":01}]", "invalid number at line 1 column 11"},
+      {"[{\"time\":-}]", "invalid number at line 1 column 11"},
+      {"[{\"time\":1.}]", "invalid number at line 1 column 12"},
+      {"[{\"time\":null}]", "invalid type: null, expected i64 at line 1 column 13"},
+      {"[{\"time\":tru}]", "expected ident at line 1 column 13"},
+      {"[{\"time\":[]}]", "invalid type: sequence, expected i64 at line 1 column 9"},
+      {"[{\"reason\":5}]", "invalid type: integer `5`, expected a string at line 1 column 12"},
+      {"[{\"flag\":1}]", "invalid type: integer `1`, expected a boolean at line 1 column 10"},
+      {"[5]", "invalid type: integer `5`, expected struct Pair at line 1 column 2"},
+      {"{}", "invalid type: map, expected a sequence at line 1 column 0"},
+      {"[{\"time\":1,}]", "trailing comma at line 1 column 12"},
+      {"[{\"time\" 1}]", "expected `:` at line 1 column 10"},
+      {"[{\"time\":1 \"reason\":\"\"}]", "expected `,` or `}` at line 1 column 12"},
+      {"[{5:1}]", "key must be a string at line 1 column 3"},
+      {"[{\"x\":[1,]}]", "expected value at line 1 column 10"},
+      {"[{\"x\":{\"a\" 1}}]", "expected `:` at line 1 column 12"},
+      {"[{\"reason\":\"a\\qb\"}]", "invalid escape at line 1 column 15"},
+      {"[{\"reason\":\"a\tb\"}]",
+       "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 14"},
+      {"[{\"reason\":\"\\ud800x\"}]", "unexpected end of hex escape at line 1 column 19"},
+      {"[{\"reason\":\"\\udc00\"}]", "lone leading surrogate in hex escape at line 1 column 18"},
+      {"[{\"reason\":\"abc", "EOF while parsing a string at line 1 column 15"},
+      {"[{\"time\":1", "EOF while parsing an object at line 1 column 10"},
+      {"[1e400]", "number out of range at line 1 column 6"},
+  };
+  for (auto [text, message] : cases) EXPECT_EQ(error_of(text), message) << text;
+}
+
+TEST(Reader, UnknownMembersAreValidatedAndSkipped) {
+  auto r = decode<std::vector<Pair>>(
+      R"([{"extra":{"deep":[1,-2.5e3,"\u00e9",null,true,{}]},"time":7,"reason":"r"}])");
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_EQ((*r)[0].time, 7);
+  EXPECT_EQ((*r)[0].reason, "r");
+  EXPECT_EQ(error_of(R"([{"extra":1x}])"), "expected `,` or `}` at line 1 column 12");
+}
+
+TEST(Reader, ArrayFormLeavesTrailingDefaults) {
+  auto r = decode<std::vector<Pair>>(R"([[5,"why"],[6,"x",true]])");
+  ASSERT_TRUE(r) << r.error();
+  EXPECT_FALSE((*r)[0].flag);
+  EXPECT_TRUE((*r)[1].flag);
+}
+
+TEST(Reader, NestingIsCappedWithoutRecursingForever) {
+  std::string deep(127, '[');
+  deep += std::string(127, ']');
+  EXPECT_TRUE(decode<nlohmann::json>(deep));
+  std::string too_deep(128, '[');
+  EXPECT_EQ(decode<nlohmann::json>(too_deep).error(),
+            "recursion limit exceeded at line 1 column 128");
+  std::string huge(1000000, '[');
+  EXPECT_FALSE(decode<nlohmann::json>(huge));
+  // Skipped values count too.
+  EXPECT_FALSE(decode<std::vector<Pair>>("[{\"x\":" + huge));
+}
+
+TEST(Reader, ValuesKeepTheirNumberKinds) {
+  auto v = decode<nlohmann::json>(R"([1, -1, 1.0, -0, 18446744073709551615, 18446744073709551616])");
+  ASSERT_TRUE(v);
+  EXPECT_TRUE((*v)[0].is_number_unsigned());
+  EXPECT_TRUE((*v)[1].is_number_integer() && !(*v)[1].is_number_unsigned());
+  EXPECT_TRUE((*v)[2].is_number_float());
+  EXPECT_TRUE((*v)[3].is_number_float());
+  EXPECT_TRUE(std::signbit((*v)[3].get<double>()));
+  EXPECT_TRUE((*v)[4].is_number_unsigned());
+  EXPECT_TRUE((*v)[5].is_number_float());
+}
+
+TEST(Reader, EscapesDecode) {
+  auto v = decode<std::string>(R"("a\"\\\/\b\f\n\r\t\u00e9\ud83d\ude00")");
+  ASSERT_TRUE(v) << v.error();
+  EXPECT_EQ(*v, "a\"\\/\b\f\n\r\t\xC3\xA9\xF0\x9F\x98\x80");
+}
+
+TEST(Reader, LaterDuplicateKeyWinsInsideValues) {
+  auto v = decode<nlohmann::json>(R"({"a":1,"a":2})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ((*v)["a"], 2);
+}
+
+}  // namespace
+}  // namespace kestrix::json

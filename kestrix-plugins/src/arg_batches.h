@@ -1,0 +1,58 @@
+// Splitting a long argument list over several runs of a helper when one
+// command line would exceed the system's limit on argument size (E2BIG).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kestrix/error.h"
+
+namespace kestrix::plugins {
+
+// What one argument costs the kernel: its bytes, the terminating NUL and
+// the pointer to it.
+inline std::size_t arg_cost(std::string_view arg) { return arg.size() + 1 + sizeof(char*); }
+
+// Splits `items` into runs of consecutive items, in order, each of which
+// fits into `room` bytes (counted with arg_cost), using as few runs as
+// possible. An item too large for `room`, or for the kernel's limit on a
+// single argument, forms a run of one: it is tried, and only its own run
+// fails.
+std::vector<std::span<const std::string>> split_batches(std::span<const std::string> items,
+                                                        std::size_t room);
+
+// Bytes left for further arguments of one run of `program` with `fixed`
+// leading arguments, under this process's limits and environment.
+std::size_t argument_room(const std::string& program, const std::vector<std::string>& fixed);
+
+// Runs `run(args)` once per batch of `items`, each time with `fixed` in
+// front, and folds the answers in order with `join(total, answer)`. A
+// failed batch loses only its own answer; when every batch fails, the
+// first error is returned. No items, no run.
+template <class T, class Run, class Join>
+Result<T> run_in_batches(const std::string& program, const std::vector<std::string>& fixed,
+                         const std::vector<std::string>& items, Run&& run, Join&& join) {
+  std::optional<T> total;
+  std::optional<Error> first_error;
+  for (auto batch : split_batches(items, argument_room(program, fixed))) {
+    std::vector<std::string> args = fixed;
+    args.insert(args.end(), batch.begin(), batch.end());
+    Result<T> answer = run(args);
+    if (!answer) {
+      if (!first_error) first_error = std::move(answer.error());
+    } else if (!total) {
+      total = std::move(*answer);
+    } else {
+      join(*total, std::move(*answer));
+    }
+  }
+  if (total) return std::move(*total);
+  if (first_error) return std::unexpected(std::move(*first_error));
+  return T{};
+}
+
+}  // namespace kestrix::plugins

@@ -1,0 +1,59 @@
+// One started helper process: spawning it without a shell, waiting for it
+// under a time limit, and making sure it is reaped whatever happens.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kestrix/error.h"
+#include "kestrix/plugins/helper_runner.h"
+#include "unique_fd.h"
+
+namespace kestrix::plugins {
+
+struct Pipe {
+  UniqueFd read_end;
+  UniqueFd write_end;
+};
+
+// A close-on-exec pipe whose ends avoid descriptors 0 to 2, so that wiring
+// them onto the child's standard streams cannot overwrite one another.
+Result<Pipe> make_pipe();
+
+class ChildProcess {
+ public:
+  // Starts `program` with `args` after its name; errors carry only the
+  // system's text ("<description> (os error N)").
+  static Result<ChildProcess> spawn(const std::string& program,
+                                    const std::vector<std::string>& args, Stdin input,
+                                    int stdout_fd, int stderr_fd);
+
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  // Kills and reaps a child that is still unreaped.
+  ~ChildProcess();
+
+  // Polls the child at most POLL_INTERVAL apart, waking as soon as it
+  // exits. Returns its wait status, or kills and reaps it once `limit_secs`
+  // whole seconds have passed ("<program> timed out after <N>s"), or fails
+  // with "failed to wait for helper: <os error>".
+  Result<int> wait_with_limit(const std::string& program, std::uint64_t limit_secs);
+
+  // SIGKILL unless already reaped, then a blocking reap; errors ignored.
+  void kill_and_reap();
+
+ private:
+  ChildProcess(pid_t pid, UniqueFd pidfd) : pid_(pid), pidfd_(std::move(pidfd)) {}
+  void sleep_until_exit_or(std::int64_t max_ms);
+
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  UniqueFd pidfd_;  // readable once the child has exited; absent on old kernels
+};
+
+}  // namespace kestrix::plugins

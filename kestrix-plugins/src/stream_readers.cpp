@@ -1,0 +1,123 @@
+#include "stream_readers.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <system_error>
+
+namespace kestrix::plugins {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+// After a stop, what is already in the pipe is still taken, up to the
+// largest pipe buffer Linux allows by default; a writer that keeps filling
+// the pipe cannot hold the reader beyond that.
+constexpr std::size_t kFinalDrainLimit = 1024 * 1024;
+
+enum class Ready { Data, End, Stop };
+
+Ready wait_ready(int fd, int stop_fd, int timeout_ms) {
+  std::array<pollfd, 2> fds{{{fd, POLLIN, 0}, {stop_fd, POLLIN, 0}}};
+  for (;;) {
+    const int n = ::poll(fds.data(), stop_fd >= 0 ? 2 : 1, timeout_ms);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Ready::End;
+    if (n == 0) return Ready::Stop;
+    if (fds[1].revents != 0) return Ready::Stop;
+    return Ready::Data;  // POLLIN, POLLHUP or POLLERR: read() tells which
+  }
+}
+
+// Appends one read's worth; false at end of file or on a read error.
+bool read_chunk(int fd, std::string& buffer, std::size_t& taken) {
+  std::array<char, kChunk> chunk;
+  for (;;) {
+    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buffer.append(chunk.data(), static_cast<std::size_t>(got));
+    taken += static_cast<std::size_t>(got);
+    return true;
+  }
+}
+
+std::string drain(int fd, int stop_fd) {
+  std::string buffer;
+  std::size_t taken = 0;
+  for (;;) {
+    const Ready ready = wait_ready(fd, stop_fd, -1);
+    if (ready == Ready::End) return buffer;
+    if (ready == Ready::Stop) break;
+    if (!read_chunk(fd, buffer, taken)) return buffer;
+  }
+  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
+    if (wait_ready(fd, -1, 0) != Ready::Data || !read_chunk(fd, buffer, final_taken)) break;
+  return buffer;
+}
+
+}  // namespace
+
+StreamReaders::~StreamReaders() {
+  stop();
+  for (auto& t : threads_)
+    if (t.joinable()) t.join();
+}
+
+Result<void> StreamReaders::ensure_stop_signal() {
+  if (stop_) return {};
+  stop_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!stop_) return fail("failed to spawn thread: " + os_error_text(errno));
+  return {};
+}
+
+Result<void> StreamReaders::add(UniqueFd pipe) {
+  if (auto ok = ensure_stop_signal(); !ok) return ok;
+  std::promise<std::string> promise;
+  auto future = promise.get_future();
+  try {
+    threads_.emplace_back([fd = std::move(pipe), stop_fd = stop_.get(),
+                           result = std::move(promise)]() mutable {
+      try {
+        result.set_value(drain(fd.get(), stop_fd));
+      } catch (...) {
+        // Out of memory while buffering: the stream counts as empty.
+        result.set_value(std::string());
+      }
+      fd.reset();
+    });
+  } catch (const std::system_error& e) {
+    return fail("failed to spawn thread: " + os_error_text(e.code().value()));
+  }
+  results_.push_back(std::move(future));
+  return {};
+}
+
+bool StreamReaders::wait_until(Clock::time_point deadline) {
+  for (auto& r : results_)
+    if (r.wait_until(deadline) != std::future_status::ready) return false;
+  return true;
+}
+
+void StreamReaders::stop() {
+  if (!stop_) return;
+  const std::uint64_t one = 1;
+  // The counter only fails to grow when it is already huge: still readable.
+  [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
+}
+
+std::vector<std::string> StreamReaders::join() {
+  std::vector<std::string> buffers;
+  for (std::size_t i = 0; i < threads_.size(); ++i) {
+    threads_[i].join();
+    buffers.push_back(results_[i].get());
+  }
+  threads_.clear();
+  results_.clear();
+  return buffers;
+}
+
+}  // namespace kestrix::plugins

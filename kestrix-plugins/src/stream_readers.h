@@ -1,0 +1,48 @@
+// Threads that drain a child's output pipes while the caller waits for the
+// child, so that a full pipe never holds the child up.
+#pragma once
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kestrix/error.h"
+#include "unique_fd.h"
+
+namespace kestrix::plugins {
+
+class StreamReaders {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  StreamReaders() = default;
+  StreamReaders(const StreamReaders&) = delete;
+  StreamReaders& operator=(const StreamReaders&) = delete;
+  // Stops and joins whatever is still running: no thread outlives the call
+  // that started it, whichever way that call ends.
+  ~StreamReaders();
+
+  // Starts one reader that owns `pipe` until it finishes. Fails with
+  // "failed to spawn thread: <os error>" when no thread can be created.
+  Result<void> add(UniqueFd pipe);
+  // True when every reader reached end of file (or a read error) before
+  // `deadline`.
+  bool wait_until(Clock::time_point deadline);
+  // Tells the readers to finish now, after taking what is already buffered
+  // in their pipes.
+  void stop();
+  // Joins the readers in the order they were added and hands over their
+  // buffers; a reader that failed contributes an empty buffer.
+  std::vector<std::string> join();
+
+ private:
+  Result<void> ensure_stop_signal();
+
+  UniqueFd stop_;  // eventfd: readable once stop() has been called
+  std::vector<std::thread> threads_;
+  std::vector<std::future<std::string>> results_;
+};
+
+}  // namespace kestrix::plugins

@@ -1,0 +1,213 @@
+#include "kestrix/plugins/helper_runner.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "script_dir.h"
+
+namespace kestrix::plugins {
+namespace {
+
+using testing::ScriptDir;
+using Clock = std::chrono::steady_clock;
+
+std::set<std::string> open_descriptors() {
+  std::set<std::string> fds;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (const dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') fds.insert(e->d_name);
+    ::closedir(d);
+  }
+  return fds;
+}
+
+// Every child of the test process has been reaped.
+bool no_children_left() {
+  int status = 0;
+  return ::waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class HelperRunner : public ::testing::Test {
+ protected:
+  void SetUp() override { fds_before_ = open_descriptors(); }
+  void TearDown() override {
+    // The set taken now also holds the descriptor listing itself, like before.
+    EXPECT_EQ(open_descriptors(), fds_before_) << "a descriptor leaked";
+    EXPECT_TRUE(no_children_left()) << "a child was not reaped";
+  }
+  ScriptDir dir_;
+  std::set<std::string> fds_before_;
+};
+
+TEST_F(HelperRunner, CollectsBothStreamsArgumentsAndStatus) {
+  const auto prog = dir_.script("echo", R"(printf '%s|' "$@"; printf 'warn' >&2; exit 0)");
+  auto out = run_with_timeout(prog, {"a b", "", "-c", "$HOME"}, 5);
+  ASSERT_TRUE(out) << out.error().message;
+  EXPECT_EQ(out->stdout_bytes, "a b||-c|$HOME|");
+  EXPECT_EQ(out->stderr_bytes, "warn");
+  EXPECT_EQ(out->status, 0);
+}
+
+TEST_F(HelperRunner, SilentSuccessGivesEmptyText) {
+  const auto prog = dir_.script("quiet", "exit 0");
+  auto text = run_helper(prog, {}, 5);
+  ASSERT_TRUE(text) << text.error().message;
+  EXPECT_EQ(*text, "");
+}
+
+TEST_F(HelperRunner, OutputIsReturnedUntrimmed) {
+  const auto prog = dir_.script("spaced", R"(printf '  true\n\n')");
+  EXPECT_EQ(run_helper(prog, {}, 5).value(), "  true\n\n");
+}
+
+TEST_F(HelperRunner, FailureReportsStatusAndTrimmedStderr) {
+  const auto prog = dir_.script("fail3", R"(printf ' \t word \n' >&2; exit 3)");
+  auto text = run_helper(prog, {}, 5);
+  ASSERT_FALSE(text);
+  EXPECT_EQ(text.error().message, prog + " exited with exit status: 3: word");
+}
+
+TEST_F(HelperRunner, FailureWithoutStderrEndsWithColon) {
+  const auto prog = dir_.script("fail1", "exit 1");
+  EXPECT_EQ(run_helper(prog, {}, 5).error().message, prog + " exited with exit status: 1: ");
+}
+
+TEST_F(HelperRunner, StderrExcerptIsCutAfterTrimmingAndKeepsCharactersWhole) {
+  // Blanks first, then 499 'x' and a two-byte character straddling byte 500.
+  const auto prog = dir_.script(
+      "long", R"(printf '   '; i=0; while [ $i -lt 499 ]; do printf x; i=$((i+1)); done
+printf '\303\251tail\n'; exit 2)");
+  const auto redirected = dir_.script("long2", "exec " + prog + " >&2");
+  auto text = run_helper(redirected, {}, 5);
+  ASSERT_FALSE(text);
+  EXPECT_EQ(text.error().message,
+            redirected + " exited with exit status: 2: " + std::string(499, 'x'));
+}
+
+TEST_F(HelperRunner, InvalidStderrIsReplacedNotRejected) {
+  const auto prog = dir_.script("badstderr", R"(printf 'a\377b' >&2; exit 4)");
+  EXPECT_EQ(run_helper(prog, {}, 5).error().message,
+            prog + " exited with exit status: 4: a\xEF\xBF\xBD" "b");
+}
+
+TEST_F(HelperRunner, DeathBySignalIsNamed) {
+  const auto prog = dir_.script("killed", R"(echo dying >&2; kill -9 $$)");
+  EXPECT_EQ(run_helper(prog, {}, 5).error().message,
+            prog + " exited with signal: 9 (SIGKILL): dying");
+}
+
+TEST_F(HelperRunner, InvalidUtf8OutputIsRefusedWithItsPosition) {
+  const auto prog = dir_.script("latin1", R"(printf 'abcdefg\377')");
+  EXPECT_EQ(run_helper(prog, {}, 5).error().message,
+            "helper output is not valid UTF-8: invalid utf-8 sequence of 1 bytes from index 7");
+}
+
+TEST_F(HelperRunner, MissingProgramCannotBeSpawned) {
+  const std::string prog = dir_.file("absent");
+  EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message,
+            "failed to spawn " + prog + ": No such file or directory (os error 2)");
+}
+
+TEST_F(HelperRunner, NonExecutableProgramCannotBeSpawned) {
+  const std::string prog = dir_.file("plain");
+  std::ofstream(prog) << "#!/bin/sh\n";
+  EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message,
+            "failed to spawn " + prog + ": Permission denied (os error 13)");
+}
+
+TEST_F(HelperRunner, ProgramIsNotLookedUpInPath) {
+  EXPECT_EQ(run_with_timeout("sh", {"-c", "exit 0"}, 5).error().message,
+            "failed to spawn sh: No such file or directory (os error 2)");
+}
+
+TEST_F(HelperRunner, EmptyStdinReadsEndOfFile) {
+  const auto prog = dir_.script("cat", "exec cat");
+  EXPECT_EQ(run_helper(prog, {}, 5, Stdin::Empty).value(), "");
+}
+
+TEST_F(HelperRunner, HangingHelperIsKilledAtTheLimit) {
+  const auto prog = dir_.script("hang", "exec sleep 30");
+  const auto start = Clock::now();
+  auto out = run_with_timeout(prog, {}, 1);
+  const double took = seconds_since(start);
+  ASSERT_FALSE(out);
+  EXPECT_EQ(out.error().message, prog + " timed out after 1s");
+  EXPECT_GE(took, 1.0);
+  EXPECT_LT(took, 1.5);
+}
+
+TEST_F(HelperRunner, ZeroLimitKillsAtTheFirstLook) {
+  const auto prog = dir_.script("hang0", "exec sleep 30");
+  const auto start = Clock::now();
+  EXPECT_EQ(run_with_timeout(prog, {}, 0).error().message, prog + " timed out after 0s");
+  EXPECT_LT(seconds_since(start), 0.5);
+}
+
+TEST_F(HelperRunner, TimeOutIsNotHeldUpByAGrandchildOnThePipes) {
+  // The shell is killed, its sleeping child keeps both pipes open.
+  const auto prog = dir_.script("hangtree", "sleep 5; echo done");
+  const auto start = Clock::now();
+  EXPECT_EQ(run_with_timeout(prog, {}, 1).error().message, prog + " timed out after 1s");
+  EXPECT_LT(seconds_since(start), 1.5);
+}
+
+TEST_F(HelperRunner, BackgroundChildHoldingThePipesIsWaitedForBriefly) {
+  const auto pidfile = dir_.file("bg.pid");
+  const auto prog =
+      dir_.script("daemon", "sleep 5 & echo $! > " + pidfile + "\nprintf answer; printf note >&2");
+  const auto start = Clock::now();
+  auto out = run_with_timeout(prog, {}, 10);
+  const double took = seconds_since(start);
+  pid_t bg = 0;
+  std::ifstream(pidfile) >> bg;
+  if (bg > 0) ::kill(bg, SIGKILL);
+  ASSERT_TRUE(out) << out.error().message;
+  EXPECT_EQ(out->stdout_bytes, "answer");
+  EXPECT_EQ(out->stderr_bytes, "note");
+  EXPECT_GE(took, 0.9);
+  EXPECT_LT(took, 2.0);
+}
+
+TEST_F(HelperRunner, QuickHelperIsNotHeldToThePollInterval) {
+  const auto prog = dir_.script("fast", "exit 0");
+  const auto start = Clock::now();
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(run_with_timeout(prog, {}, 5));
+  // Ten blind 50 ms sleeps alone would take half a second.
+  EXPECT_LT(seconds_since(start), 0.4);
+}
+
+TEST_F(HelperRunner, FloodOnBothStreamsIsReadWhole) {
+  const auto prog = dir_.script("flood", R"(head -c 3000000 /dev/zero | tr '\0' e >&2 &
+head -c 5000000 /dev/zero | tr '\0' o
+wait)");
+  auto out = run_with_timeout(prog, {}, 20);
+  ASSERT_TRUE(out) << out.error().message;
+  EXPECT_EQ(out->stdout_bytes, std::string(5000000, 'o'));
+  EXPECT_EQ(out->stderr_bytes, std::string(3000000, 'e'));
+}
+
+TEST(StatusText, NamesExitsAndSignals) {
+  EXPECT_EQ(status_text(3 << 8), "exit status: 3");
+  EXPECT_EQ(status_text(0), "exit status: 0");
+  EXPECT_EQ(status_text(SIGKILL), "signal: 9 (SIGKILL)");
+  EXPECT_EQ(status_text(SIGSEGV | 0x80), "signal: 11 (SIGSEGV) (core dumped)");
+  EXPECT_EQ(status_text(16), "signal: 16 (SIGSTKFLT)");
+  EXPECT_EQ(status_text(31), "signal: 31 (SIGSYS)");
+  EXPECT_EQ(status_text(SIGRTMIN), "signal: " + std::to_string(SIGRTMIN));
+}
+
+}  // namespace
+}  // namespace kestrix::plugins
