@@ -17,7 +17,7 @@ std::string reseller_denial(std::string_view value) {
 void expect_denial(const RunResult& r, std::string_view message, double before) {
   EXPECT_EQ(r.status, 1) << r;
   EXPECT_EQ(r.err, "");
-  const json doc = report(r);
+  json doc = report(r);
   if (doc.is_discarded()) return;
   EXPECT_CURRENT_SECOND(doc, before, now_seconds());
   const auto ts = static_cast<long long>(doc.value("timestamp", 0.0));
@@ -46,7 +46,7 @@ class Access : public E2E {
 TEST_F(Access, RootSeesEveryRowButTheAdministrators) {
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita", "carol", "unknown", "N/A"}));
   EXPECT_EQ(doc["resellers"], json::parse(R"([{"id": 1003, "name": "rita"}, {"id": 1000001004, "name": "carol"},
                                               {"id": 4000, "name": "N/A"}, "legacy"])"));
@@ -56,7 +56,7 @@ TEST_F(Access, RootSeesEveryRowButTheAdministrators) {
 TEST_F(Access, RootNamingAResellerSeesHisUsersAndHim) {
   const RunResult r = sb().run({"--json", "--for-reseller", "rita"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita"}));
   EXPECT_EQ(doc["resellers"], json::parse(R"([{"id": 1003, "name": "rita"}])"));
   const auto calls = sb().calls(kPnx);
@@ -72,7 +72,7 @@ TEST_F(Access, RootNamingAnUnknownResellerSeesOnlyThatName) {
 TEST_F(Access, OrdinaryUserSeesOnlyHisOwnRowAndNoResellers) {
   const RunResult r = sb().run({"--json"}, {.uid = kCarol});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(usernames(doc), std::vector<std::string>{"carol"});
   EXPECT_EQ(doc["resellers"], json::array());
   // Administrators are hidden from root only, so nobody else asks for them.
@@ -82,7 +82,7 @@ TEST_F(Access, OrdinaryUserSeesOnlyHisOwnRowAndNoResellers) {
 TEST_F(Access, ResellerNamingHimselfSeesHisUsersAndHimself) {
   const RunResult r = sb().run({"--json", "-r", "rita"}, {.uid = kRita});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita"}));
   EXPECT_EQ(doc["resellers"], json::array());
 }
@@ -112,7 +112,7 @@ TEST_F(Access, NamingSomeoneElseIsDenied) {
 TEST_F(Access, CallerWithoutPasswordEntrySeesNothing) {
   const RunResult r = sb().run({"--json"}, {.uid = kNoEntry});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(doc["users"], json::array()) << "a placeholder name must not grant the rows of \"unknown\"";
   EXPECT_EQ(doc["resellers"], json::array());
 }

@@ -19,7 +19,7 @@ pid_t dead_pid() {
 void expect_daemon_document(const RunResult& r, const std::string& message, double before) {
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(r.err, "");
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_CURRENT_SECOND(doc, before, now_seconds());
   const auto ts = static_cast<long long>(doc["timestamp"].get<double>());
   EXPECT_EQ(r.out, "{\n  \"result\": \"" + message + "\",\n  \"timestamp\": " + std::to_string(ts) + ".0\n}\n");

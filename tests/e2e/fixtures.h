@@ -76,10 +76,13 @@ inline std::vector<std::string> usernames(const json& doc) {
   return names;
 }
 
-inline const json* user(const json& doc, std::string_view name) {
-  for (const auto& u : doc["users"])
-    if (u.value("username", "") == name) return &u;
-  return nullptr;
+// The row of `name`; a missing row fails the test and reads as an empty object.
+inline json user(json doc, std::string_view name) {
+  if (doc.contains("users"))
+    for (const auto& u : doc["users"])
+      if (u.value("username", "") == name) return u;
+  ADD_FAILURE() << "no row for " << name;
+  return json::object();
 }
 
 // "timestamp" of a document made at run time: a whole second within the run.

@@ -92,10 +92,10 @@ TEST_F(Selection, MissingNamesAreFilledFromPasswordDatabaseAndPanel) {
             "1004\tcarol\t\t\n");
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   ASSERT_EQ(doc["users"].size(), 4u);
   const auto fields = [&](std::size_t i) {
-    const json& u = doc["users"][i];
+    json u = doc["users"][i];
     return u["username"].get<std::string>() + "," + u["domain"].get<std::string>() + "," +
            u["reseller"].get<std::string>();
   };

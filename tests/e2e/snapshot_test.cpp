@@ -28,7 +28,7 @@ TEST_F(SnapshotFile, MissingFileGivesAnEmptyReportStampedNow) {
   const double after = now_seconds();
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(r.err, "");
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_CURRENT_SECOND(doc, before, after);
   EXPECT_EQ(r.out, empty_report(doc["timestamp"].get<double>()));
 }
@@ -38,7 +38,7 @@ TEST_F(SnapshotFile, UndecodableTextIsReadLikeAMissingFile) {
   const double before = now_seconds();
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_CURRENT_SECOND(doc, before, now_seconds());
   EXPECT_EQ(doc["users"], json::array());
 }
@@ -66,7 +66,8 @@ TEST_F(SnapshotFile, DecodingErrorsNameTheFaultAndItsPosition) {
     std::string message;  // the cause, without its position
   } cases[] = {
       {R"({"users": [{}]})", "missing field `id`"},
-      {R"({"users": [{"id": 1, "limit": {}}]})", "missing field `usage`"},
+      {R"({"users": [{"id": 1}]})", "missing field `usage`"},
+      {R"({"users": [{"id": 1, "usage": {}}]})", "missing field `cpu`"},
       {R"({"users": [], "users": []})", "duplicate field `users`"},
       {R"({"users": [{"id": "x"}]})", "invalid type: string \"x\", expected u32"},
       {R"({"users": [[1001]]})", "invalid length 1, expected struct TopUser with 8 elements"},

@@ -50,7 +50,7 @@ TEST_F(Warden, StateComesFromDbadm) {
     sb().answer(kDbadm, "list", c.out, c.rc, c.err);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
-    const json doc = report(r);
+    json doc = report(r);
     json got = {{"mySqlWard", doc["mySqlWard"]}};
     if (doc.contains("warning")) got["warning"] = doc["warning"];
     if (doc.contains("context")) got["context"] = doc["context"];
@@ -62,7 +62,7 @@ TEST_F(Warden, StateComesFromDbadm) {
 TEST_F(Warden, WithoutDbadmTheServiceIsDisabledAndNothingRuns) {
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(doc["mySqlWard"], "disabled");
   EXPECT_FALSE(doc.contains("warning"));
   EXPECT_FALSE(doc.contains("context"));
@@ -80,7 +80,7 @@ TEST_F(Warden, DbadmThatCannotBeStartedIsAnError) {
   ::chmod(sb().host_path("/usr/sbin/dbadm").c_str(), 0644);
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const json doc = report(r);
+  json doc = report(r);
   EXPECT_EQ(doc["mySqlWard"], "error");
   EXPECT_EQ(doc["warning"], "Permission denied (os error 13)");
   EXPECT_FALSE(doc.contains("context"));
