@@ -171,6 +171,10 @@ void Sandbox::answer(std::string_view tool, std::string_view request, std::strin
   if (!err.empty()) write(base + ".err", err);
 }
 
+void Sandbox::hang(std::string_view tool, std::string_view request) {
+  write(std::string(kDataDir) + "/" + std::string(tool) + "." + std::string(request) + ".hang", "");
+}
+
 void Sandbox::data(std::string_view name, std::string_view content) {
   write(std::string(kDataDir) + "/" + std::string(name), content);
 }
@@ -200,6 +204,7 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     std::snprintf(buf, sizeof buf, "%03o", static_cast<unsigned>(*opts.umask));
     argv.insert(argv.end(), {"--umask", buf});
   }
+  if (opts.stack_kib) argv.insert(argv.end(), {"--stack", std::to_string(*opts.stack_kib)});
   switch (opts.proc) {
     case Proc::Real: break;
     case Proc::Tmpfs: argv.insert(argv.end(), {"--proc", "tmpfs"}); break;

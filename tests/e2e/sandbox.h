@@ -45,6 +45,7 @@ struct RunOptions {
   Proc proc = Proc::Real;
   bool ro_kro = false;          // /var/kro mounted read-only
   std::optional<mode_t> umask;
+  std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
   std::chrono::seconds timeout{20};
 };
@@ -81,6 +82,7 @@ class Sandbox {
   void answer(std::string_view tool, std::string_view request, std::string_view out,
               int rc = 0, std::string_view err = {});
   void data(std::string_view name, std::string_view content);
+  void hang(std::string_view tool, std::string_view request);  // never answers
   void install_dbadm();
   // Every stand-in call so far, as "tool|arg|arg..."; optionally of one tool.
   std::vector<std::string> calls(std::string_view tool = {}) const;

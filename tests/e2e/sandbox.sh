@@ -4,7 +4,7 @@
 # without anything on the host being touched.
 #
 #   sandbox.sh [--as UID] [--userns] [--proc real|tmpfs|dir|foreign]
-#              [--ro-kro] [--umask MASK] TREE -- PROGRAM [ARG...]
+#              [--ro-kro] [--umask MASK] [--stack KIB] TREE -- PROGRAM [ARG...]
 #
 # TREE/fs/{etc,var,run,usr/sbin,usr/share} are overlaid (as upper layers) on
 # the host's directories; TREE/work holds the overlay work directories and the
@@ -14,7 +14,7 @@
 # after the mounts is an exec, so signals show as themselves.
 set -eu
 
-as= userns= proc=real ro_kro= mask=
+as= userns= proc=real ro_kro= mask= stack=
 while [ $# -gt 0 ]; do
   case $1 in
     --as) as=$2; shift 2 ;;
@@ -22,6 +22,7 @@ while [ $# -gt 0 ]; do
     --proc) proc=$2; shift 2 ;;
     --ro-kro) ro_kro=1; shift ;;
     --umask) mask=$2; shift 2 ;;
+    --stack) stack=$2; shift 2 ;;
     --inner) inner=1; shift ;;
     --) shift; break ;;
     -*) echo "sandbox: unknown option $1" >&2; exit 125 ;;
@@ -34,7 +35,7 @@ if [ -z "${inner:-}" ]; then
   [ "$(id -u)" = 0 ] || { echo "sandbox: must run as root" >&2; exit 125; }
   self=$(readlink -f "$0")
   set -- ${as:+--as "$as"} ${userns:+--userns} --proc "$proc" ${ro_kro:+--ro-kro} \
-    ${mask:+--umask "$mask"} --inner "$tree" -- "$@"
+    ${mask:+--umask "$mask"} ${stack:+--stack "$stack"} --inner "$tree" -- "$@"
   exec unshare --mount --propagation private /bin/sh "$self" "$@"
 fi
 
@@ -73,6 +74,8 @@ case $proc in
 esac
 
 [ -n "$mask" ] && umask "$mask"
+# A smaller stack limit shrinks the room for argument vectors (ARG_MAX).
+[ -n "$stack" ] && ulimit -s "$stack"
 
 if [ -n "$as" ]; then
   if [ -n "$userns" ]; then

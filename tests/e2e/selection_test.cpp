@@ -174,3 +174,46 @@ TEST_F(Selection, EmptySnapshotPrintsAnEmptyList) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// With a small stack limit the argument room (ARG_MAX) is about 128 KiB, far
+// too little for one panel call naming 20,000 uids: the lookup must be split,
+// and no row may lose its domain for it.
+TEST_F(Selection, PanelLookupIsSplitToFitTheArgumentLimit) {
+  constexpr unsigned kRows = 20000, kFirst = 2000;
+  std::vector<Row> rows;
+  std::string table;
+  for (unsigned i = 0; i < kRows; ++i) {
+    const unsigned uid = kFirst + i;
+    rows.push_back(row(uid, "u" + std::to_string(uid), kRows - i));
+    table += std::to_string(uid) + "\tu" + std::to_string(uid) + "\td" + std::to_string(uid) + ".test\tr\n";
+  }
+  sb().write(kSnapshot, snapshot(rows));
+  sb().data("users.tsv", table);
+  const RunResult r = sb().run({"--json", "--max", "100000"}, {.stack_kib = 512, .timeout = std::chrono::seconds(120)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json doc = report(r);
+  ASSERT_EQ(doc["users"].size(), kRows);
+  std::size_t unfilled = 0;
+  for (const auto& u : doc["users"])
+    if (u.value("domain", "") != "d" + std::to_string(u.value("id", 0u)) + ".test") ++unfilled;
+  EXPECT_EQ(unfilled, 0u);
+
+  // Every uid asked exactly once, in row order, over more than one call.
+  std::vector<std::string> batches;
+  std::string asked;
+  for (const auto& call : sb().calls(kPnx))
+    if (call.starts_with("kestrix-pnx-helper|user-info-sys|")) {
+      batches.push_back(call);
+      asked += call.substr(std::string_view("kestrix-pnx-helper|user-info-sys").size());
+    }
+  std::string expected;
+  for (unsigned i = 0; i < kRows; ++i) expected += "|" + std::to_string(kFirst + i);
+  EXPECT_GT(batches.size(), 1u);
+  EXPECT_TRUE(asked == expected) << "uids asked differ from the rows' uids";
+}
+
+}  // namespace
+}  // namespace e2e

@@ -6,6 +6,8 @@
 #   TOOL.REQ.out   standard output (taken verbatim when present)
 #   TOOL.REQ.err   standard error
 #   TOOL.REQ.rc    exit status (default 0)
+#   TOOL.REQ.hang  present: never answer (the process itself sleeps, so a
+#                  kill closes its pipes)
 # Without a .out file, a few requests are answered from small tables:
 #   users.tsv      uid, username, domain, reseller     -> "user-info-sys"
 #   resellers.tsv  reseller, user                      -> "reseller-users"
@@ -18,6 +20,7 @@ log=/run/standin.log
 
 req=${1-}
 base=$data/$tool.$req
+[ -f "$base.hang" ] && exec sleep 3600
 [ -f "$base.err" ] && cat "$base.err" >&2
 rc=0
 [ -f "$base.rc" ] && rc=$(cat "$base.rc")

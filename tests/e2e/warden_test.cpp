@@ -205,3 +205,33 @@ TEST_F(Warden, PlantedFifoDoesNotHangTheRun) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// A hung outside tool must not hang the control panel's request; each one
+// counts as a failed run once its bound has passed.
+TEST_F(Warden, HungToolsAreGivenUpOn) {
+  sb().install_dbadm();
+  sb().hang(kWard, "warden-mode");
+  sb().hang(kDbpeek, "-c");
+  // Not root: the service counts as enabled without dbadm, so dbpeek runs.
+  RunResult r = sb().run({"--json"}, {.uid = kAlice, .timeout = std::chrono::seconds(150)});
+  ASSERT_FALSE(r.timed_out) << r;
+  ASSERT_EQ(r.status, 0) << r;
+  json doc = report(r);
+  EXPECT_EQ(doc["mySqlWard"], "enabled");
+  EXPECT_EQ(doc["mySqlWardMode"], "none");
+  EXPECT_EQ(usernames(doc), std::vector<std::string>{"alice"});
+
+  sb().hang(kDbadm, "list");
+  r = sb().run({"--json"}, {.timeout = std::chrono::seconds(150)});
+  ASSERT_FALSE(r.timed_out) << r;
+  ASSERT_EQ(r.status, 0) << r;
+  doc = report(r);
+  EXPECT_EQ(doc["mySqlWard"], "error");
+  EXPECT_TRUE(doc.contains("warning"));
+}
+
+}  // namespace
+}  // namespace e2e
