@@ -126,7 +126,9 @@ std::expected<std::uint64_t, std::string> parse_max(std::string_view text) {
   return value;
 }
 
-std::variant<Cli, ParseExit> parse(const std::vector<std::string>& argv) {
+namespace {
+
+std::variant<Cli, ParseExit> parse_with_cli11(const std::vector<std::string>& argv) {
   Cli cli;
   std::string max_text;
 
@@ -174,14 +176,23 @@ std::variant<Cli, ParseExit> parse(const std::vector<std::string>& argv) {
     app.parse(args);
   } catch (const CLI::ParseError& e) {
     return exit_for(app, e);
-  } catch (const std::exception& e) {
-    return ParseExit{"", std::string(e.what()) + "\n", 2};
   }
 
   auto max = parse_max(max_text);
   if (!max) return exit_for(app, CLI::ValidationError("--max", max.error()));
   cli.max = *max;
   return cli;
+}
+
+}  // namespace
+
+std::variant<Cli, ParseExit> parse(const std::vector<std::string>& argv) {
+  try {
+    return parse_with_cli11(argv);
+  } catch (const std::exception& e) {
+    // Nothing but a broken declaration or exhausted memory gets here.
+    return ParseExit{"", std::string(e.what()) + "\n", 2};
+  }
 }
 
 }  // namespace kestrix::cli

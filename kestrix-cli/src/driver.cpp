@@ -1,17 +1,36 @@
 #include "driver.h"
 
-#include <csignal>
 #include <unistd.h>
 
+#include <csignal>
+#include <variant>
+
+#include "caller.h"
+#include "cli.h"
+#include "kestrix/core/config.h"
+#include "kestrix/core/daemon_status.h"
+#include "kestrix/core/dbpeek.h"
+#include "kestrix/core/kro_check.h"
+#include "kestrix/core/system_users.h"
+#include "kestrix/core/warden.h"
+#include "kestrix/plugins/pnx.h"
+#include "kestrix/plugins/ward_helper.h"
+#include "lookups.h"
+#include "mysql_data.h"
 #include "output.h"
 #include "report.h"
+#include "resellers.h"
+#include "selection.h"
 #include "snapshot.h"
 
 namespace kestrix::cli {
 
 namespace {
 
-// Prints the report; 0 on success, 1 when standard output failed.
+// A document is the last thing a run prints: its exit status stands unless
+// standard output failed.
+int print_document(std::string_view text, int status) { return print_stdout(text) ? status : 1; }
+
 int print_report(const ReportDocument& doc) {
   FdSink out(STDOUT_FILENO);
   render_report(doc, out);
@@ -22,24 +41,93 @@ int print_report(const ReportDocument& doc) {
   return 0;
 }
 
+PanelInfoByUid panel_info_for(const std::vector<TopUser>& rows) {
+  if (rows.empty()) return {};
+  auto lookup = plugins::user_info_sys(row_uids(rows));
+  return lookup ? panel_info_by_uid(*lookup) : PanelInfoByUid{};
+}
+
+NameSet admin_names_for(const Caller& caller) {
+  if (!caller.is_root) return {};
+  auto names = plugins::admins();
+  return names ? NameSet(names->begin(), names->end()) : NameSet{};
+}
+
+core::DbUsageTable db_usage_for(bool merge_mysql) {
+  core::DbUsageTable table = core::load_dbpeek_file();
+  if (merge_mysql) core::merge_dbpeek_command(table);
+  return table;
+}
+
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<TopUser>& rows,
+                                       const NamesByUid& names) {
+  if (!merge_mysql) return {};
+  return plugins::ward_limits(ward_limit_names(rows, names)).value_or(plugins::WardLimitsMap{});
+}
+
 }  // namespace
 
-int run(const std::vector<std::string>&) {
-  // A reader that goes away ends us quietly, like any filter.
+int run(const std::vector<std::string>& argv) {
+  // A reader that goes away ends us quietly, like any filter. An ignored
+  // SIGCHLD inherited from the caller would make every helper unwaitable.
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGCHLD, SIG_DFL);
+
+  if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
+
+  auto parsed = parse(argv);
+  if (auto* done = std::get_if<ParseExit>(&parsed)) {
+    print_stderr(done->err);
+    return done->out.empty() || print_stdout(done->out) ? done->status : 1;
+  }
+  const Cli& cli = std::get<Cli>(parsed);
+  if (!cli.json) {
+    print_stderr("Error: --json flag is required\n");
+    return 1;
+  }
+
+  auto identity = identify_caller(cli);
+  if (auto* denial = std::get_if<Denial>(&identity))
+    return print_document(render_denial(denial->message, whole_seconds_now()), 1);
+  const Caller& caller = std::get<Caller>(identity);
+
+  core::DaemonStatus daemon = core::daemon_status(std::string(core::DAEMON_PID_PATH));
+  if (daemon != core::DaemonStatus::Running)
+    return print_document(
+        render_daemon_document(core::daemon_status_text(daemon), whole_seconds_now()), 0);
+
+  if (cli.for_reseller || caller.is_root) core::touch_warden_timestamp();
+  ReportDocument doc;
+  doc.warden = core::query_warden_status();
+  doc.warden_mode = core::query_warden_mode(std::string(plugins::WARD_HELPER_PATH));
+  const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
 
   auto snapshot = read_saved_top_data(whole_seconds_now());
   if (!snapshot) {
     print_stderr(error_report(snapshot.error()));
     return 1;
   }
+  std::vector<TopUser> rows = std::move(snapshot->users);
+  if (core::load_config().hide_kro_more_than_maxuid)
+    drop_rows_above_uid_max(rows, core::read_uid_max());
 
-  ReportDocument doc;
+  const NamesByUid names = names_by_uid(core::regular_users());
+  const PanelInfoByUid panel_info = panel_info_for(rows);
+  const NameSet admin_names = admin_names_for(caller);
+  const core::DbUsageTable db_usage = db_usage_for(merge_mysql);
+  const auto allowed = allowed_names_for(
+      caller, cli, [](const std::string& reseller) { return plugins::reseller_users(reseller); });
+  const plugins::WardLimitsMap ward_limits = ward_limits_for(merge_mysql, rows, names);
+
+  sort_rows(rows, cli.order_by, db_usage, names);
+  const SelectionInputs inputs{cli,      names,       panel_info,  admin_names,     allowed,
+                               db_usage, ward_limits, merge_mysql, doc.warden_mode};
+  doc.users = select_rows(std::move(rows), inputs);
+  doc.resellers =
+      shape_resellers(std::move(snapshot->resellers), caller.is_root, cli.for_reseller, names);
+  if (cli.hide_mysql) hide_mysql_data(doc.users);
+
   doc.timestamp = snapshot->timestamp;
-  doc.users = std::move(snapshot->users);
-  doc.resellers = std::move(snapshot->resellers);
-  doc.warden.state = "disabled";
-  doc.warden_mode = "none";
   return print_report(doc);
 }
 

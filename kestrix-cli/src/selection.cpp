@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "lower_case.h"
+#include "kestrix/text.h"
 #include "mysql_data.h"
 
 namespace kestrix::cli {
@@ -13,7 +13,8 @@ namespace {
 enum class SortField { Cpu, Io, Ep, Iops, Mem, Pno, MysqlCpu, MysqlIo };
 
 SortField sort_field(std::string_view order_by) {
-  std::string key = to_lower(order_by);
+  // Every key is ASCII: a value that does not lower-case to ASCII sorts by CPU.
+  std::string key = text::ascii_lower(order_by).value_or(std::string());
   if (key == "io") return SortField::Io;
   if (key == "ep") return SortField::Ep;
   if (key == "iops") return SortField::Iops;
@@ -103,14 +104,27 @@ void sort_rows(std::vector<TopUser>& rows, std::string_view order_by,
   std::stable_sort(order.begin(), order.end(),
                    [&keys](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
 
-  std::vector<TopUser> sorted;
-  sorted.reserve(rows.size());
-  for (std::size_t i : order) sorted.push_back(std::move(rows[i]));
-  rows = std::move(sorted);
+  // Apply the permutation in place, cycle by cycle: each row is moved once
+  // and no second snapshot-sized buffer is allocated.
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start) continue;
+    TopUser held = std::move(rows[start]);
+    std::size_t to = start;
+    for (;;) {
+      std::size_t from = order[to];
+      order[to] = to;
+      if (from == start) break;
+      rows[to] = std::move(rows[from]);
+      to = from;
+    }
+    rows[to] = std::move(held);
+  }
 }
 
 std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInputs& in) {
   std::vector<TopUser> out;
+  out.reserve(static_cast<std::size_t>(
+      std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, rows.size() + 1)));
   for (TopUser& row : rows) {
     if (row.username.empty()) {
       auto it = in.names_by_uid.find(row.id);

@@ -7,13 +7,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/io.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 namespace {
@@ -117,72 +118,6 @@ Result<std::string> read_all(const Fd& fd) {
   }
 }
 
-// Decodes one UTF-8 sequence at `pos`; returns its length, or 0 when the
-// bytes there are not well-formed (overlong, surrogate, beyond U+10FFFF).
-std::size_t utf8_sequence(std::string_view s, std::size_t pos, char32_t& cp) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  unsigned char b0 = byte(pos);
-  std::size_t len;
-  char32_t min;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  } else if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1Fu, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0Fu, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07u, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (s.size() - pos < len) return 0;
-  for (std::size_t i = 1; i < len; ++i) {
-    unsigned char b = byte(pos + i);
-    if ((b & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b & 0x3Fu);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-bool is_utf8(std::string_view s) {
-  char32_t cp;
-  for (std::size_t pos = 0; pos < s.size();) {
-    std::size_t n = utf8_sequence(s, pos, cp);
-    if (n == 0) return false;
-    pos += n;
-  }
-  return true;
-}
-
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
-// Splits at runs of white space; invalid bytes count as ordinary text.
-std::vector<std::string_view> fields(std::string_view line) {
-  std::vector<std::string_view> out;
-  std::size_t start = std::string_view::npos;
-  for (std::size_t pos = 0; pos < line.size();) {
-    char32_t cp = 0;
-    std::size_t n = utf8_sequence(line, pos, cp);
-    bool space = n != 0 && is_white_space(cp);
-    if (n == 0) n = 1;
-    if (space && start != std::string_view::npos) {
-      out.push_back(line.substr(start, pos - start));
-      start = std::string_view::npos;
-    } else if (!space && start == std::string_view::npos) {
-      start = pos;
-    }
-    pos += n;
-  }
-  if (start != std::string_view::npos) out.push_back(line.substr(start));
-  return out;
-}
-
 Result<std::string> read_own_uid_map() {
   auto proc = open_at(AT_FDCWD, "/proc", O_DIRECTORY);
   if (!proc) return std::unexpected(proc.error());
@@ -223,18 +158,15 @@ Result<std::string> read_own_uid_map() {
 }  // namespace
 
 bool uid_map_is_initial(std::string_view uid_map) {
-  std::optional<std::string_view> mapping;
-  while (!uid_map.empty()) {
-    std::size_t end = uid_map.find('\n');
-    std::string_view line = uid_map.substr(0, end);
-    uid_map.remove_prefix(end == std::string_view::npos ? uid_map.size() : end + 1);
-    if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-    if (fields(line).empty()) continue;
+  std::optional<std::vector<std::string_view>> mapping;
+  for (std::string_view line : text::lines(uid_map)) {
+    auto f = text::fields(line);
+    if (f.empty()) continue;
     if (mapping) return false;  // a second range means the map is partial
-    mapping = line;
+    mapping = std::move(f);
   }
   if (!mapping) return false;
-  auto f = fields(*mapping);
+  const auto& f = *mapping;
   return f.size() == 3 && f[0] == "0" && f[1] == "0" && f[2] == "4294967295";
 }
 

@@ -132,29 +132,43 @@ bool Reader::scan_number(Number& n, bool convert) {
   unsigned char c = static_cast<unsigned char>(text_[pos_++]);
   std::uint64_t significand = 0;
   bool is_float = false;
+  bool overflow = false;  // the digits no longer fit 64 bits
+  int significant = 0;  // digits taken into `significand`
+  auto take_digit = [&](unsigned char d) {
+    std::uint64_t digit = d - '0';
+    // Nineteen digits always fit; only the twentieth needs the check.
+    if (significant >= 19 &&
+        (overflow || significand > (UINT64_MAX - digit) / 10)) {
+      overflow = true;
+      return false;
+    }
+    significand = significand * 10 + digit;
+    significant += significand != 0;
+    return true;
+  };
   if (c == '0') {
     if (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') return fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
     significand = c - '0';
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') {
-      std::uint64_t digit = static_cast<std::uint64_t>(text_[pos_] - '0');
-      if (!is_float && significand > (UINT64_MAX - digit) / 10) is_float = true;
-      if (!is_float) significand = significand * 10 + digit;
-      ++pos_;
-    }
+    significant = 1;
+    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
+      take_digit(static_cast<unsigned char>(text_[pos_++]));
   } else {
     return fail_here("invalid number");
   }
+  int fraction_digits = 0;
   if (pos_ < size && text_[pos_] == '.') {
     is_float = true;
     ++pos_;
     std::size_t digits = pos_;
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
+      if (take_digit(static_cast<unsigned char>(text_[pos_++]))) ++fraction_digits;
     if (pos_ == digits)
       return fail_peek(pos_ < size ? "invalid number" : "EOF while parsing a value");
   }
+  bool has_exponent = false;
   if (pos_ < size && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
-    is_float = true;
+    is_float = has_exponent = true;
     ++pos_;
     if (pos_ < size && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
     if (pos_ >= size) return fail_here("EOF while parsing a value");
@@ -163,6 +177,20 @@ bool Reader::scan_number(Number& n, bool convert) {
     while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
   }
   if (!convert) return true;
+  if (overflow) is_float = true;
+
+  // Exact when the digits and the power of ten are both exact doubles: one
+  // correctly rounded division covers the common short decimals.
+  if (is_float && !overflow && !has_exponent && significand <= (std::uint64_t{1} << 53) &&
+      fraction_digits <= 22) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    double magnitude = static_cast<double>(significand) / kPow10[fraction_digits];
+    n.kind = Number::F64;
+    n.f = positive ? magnitude : -magnitude;
+    return true;
+  }
 
   if (!is_float) {
     if (positive) {

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
 #include "kestrix/json/record.h"
 
 namespace kestrix::json {
@@ -124,6 +130,38 @@ TEST(Reader, LaterDuplicateKeyWinsInsideValues) {
   auto v = decode<nlohmann::json>(R"({"a":1,"a":2})");
   ASSERT_TRUE(v);
   EXPECT_EQ((*v)["a"], 2);
+}
+
+}  // namespace
+}  // namespace kestrix::json
+
+namespace kestrix::json {
+namespace {
+
+// Whatever path a number takes inside the reader, it must land on the
+// correctly rounded double.
+TEST(Reader, NumbersReadBackExactly) {
+  std::mt19937_64 rng(7);
+  std::vector<std::string> texts = {"0.1", "0.3", "123.456", "-2.5", "9007199254740993.5",
+                                    "0.0000000000000000000001", "1.00000000000000011102230246251565",
+                                    "18446744073709551616.5", "12345678901234567890123.0"};
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t bits = rng();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    if (!std::isfinite(d)) continue;
+    char buf[64];
+    texts.emplace_back(buf, std::to_chars(buf, buf + sizeof buf, d).ptr);
+    std::snprintf(buf, sizeof buf, "%.*f", static_cast<int>(rng() % 8), std::fmod(d, 1e6));
+    texts.emplace_back(buf);
+  }
+  for (const auto& text : texts) {
+    double want = 0;
+    std::from_chars(text.data(), text.data() + text.size(), want);
+    auto got = decode<double>(text);
+    ASSERT_TRUE(got) << text << ": " << got.error();
+    ASSERT_EQ(std::memcmp(&*got, &want, sizeof want), 0) << text;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "child_process.h"
+#include "kestrix/text.h"
 #include "stream_readers.h"
 #include "utf8_text.h"
 
@@ -61,9 +62,9 @@ Result<std::string> run_helper(const std::string& program, const std::vector<std
   auto output = run_with_timeout(program, args, limit_secs, input);
   if (!output) return std::unexpected(output.error());
   if (output->status != 0) {
-    const std::string text = decode_lossy(output->stderr_bytes);
+    const std::string stderr_text = decode_lossy(output->stderr_bytes);
     return fail(program + " exited with " + status_text(output->status) + ": " +
-                std::string(excerpt(trim_white_space(text), STDERR_EXCERPT_BYTES)));
+                std::string(excerpt(text::trim(stderr_text), STDERR_EXCERPT_BYTES)));
   }
   if (auto fault = find_utf8_fault(output->stdout_bytes))
     return fail("helper output is not valid UTF-8: " + utf8_fault_text(*fault));

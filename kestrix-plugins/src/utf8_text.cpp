@@ -45,26 +45,6 @@ std::optional<Utf8Fault> check_at(std::string_view s, std::size_t i, std::size_t
   return std::nullopt;
 }
 
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
-// Decodes the character starting at `i` of valid UTF-8 text.
-char32_t decode_at(std::string_view s, std::size_t i, std::size_t& width) {
-  const auto lead = static_cast<unsigned char>(s[i]);
-  width = sequence_width(lead);
-  if (width <= 1) {
-    width = 1;
-    return lead;
-  }
-  char32_t c = lead & (0xFFu >> (width + 1));
-  for (std::size_t k = 1; k < width && i + k < s.size(); ++k)
-    c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
-  return c;
-}
-
 }  // namespace
 
 std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes) {
@@ -97,24 +77,6 @@ std::string decode_lossy(std::string_view bytes) {
     }
   }
   return out;
-}
-
-std::string_view trim_white_space(std::string_view text) {
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    std::size_t width = 0;
-    if (!is_white_space(decode_at(text, begin, width))) break;
-    begin += width;
-  }
-  std::size_t end = text.size();
-  while (end > begin) {
-    std::size_t start = end - 1;
-    while (start > begin && is_continuation(static_cast<unsigned char>(text[start]))) --start;
-    std::size_t width = 0;
-    if (!is_white_space(decode_at(text, start, width))) break;
-    end = start;
-  }
-  return text.substr(begin, end - begin);
 }
 
 std::string_view excerpt(std::string_view text, std::size_t max_bytes) {

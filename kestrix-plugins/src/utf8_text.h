@@ -23,7 +23,4 @@ std::string utf8_fault_text(const Utf8Fault& fault);
 // `bytes` with every invalid sequence replaced by U+FFFD.
 std::string decode_lossy(std::string_view bytes);
 
-// `text` (valid UTF-8) without leading and trailing Unicode White_Space.
-std::string_view trim_white_space(std::string_view text);
-
 }  // namespace kestrix::plugins

@@ -74,7 +74,7 @@ TEST_F(HelperRunner, OutputIsReturnedUntrimmed) {
 }
 
 TEST_F(HelperRunner, FailureReportsStatusAndTrimmedStderr) {
-  const auto prog = dir_.script("fail3", R"(printf ' \t word \n' >&2; exit 3)");
+  const auto prog = dir_.script("fail3", R"(printf ' \t\302\240word \n' >&2; exit 3)");
   auto text = run_helper(prog, {}, 5);
   ASSERT_FALSE(text);
   EXPECT_EQ(text.error().message, prog + " exited with exit status: 3: word");

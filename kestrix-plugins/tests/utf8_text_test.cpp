@@ -48,18 +48,6 @@ TEST(Utf8Lossy, EachBadSequenceBecomesOneReplacement) {
   EXPECT_EQ(decode_lossy("\xC3\xA9"), "\xC3\xA9");
 }
 
-TEST(WhiteSpaceTrim, RemovesUnicodeWhiteSpaceOnly) {
-  EXPECT_EQ(trim_white_space(" \t\n\v\f\r word \r\n"), "word");
-  // NO-BREAK SPACE, EN QUAD, IDEOGRAPHIC SPACE, NEXT LINE around the word.
-  EXPECT_EQ(trim_white_space("\xC2\xA0\xE2\x80\x80word\xE3\x80\x80\xC2\x85"), "word");
-  EXPECT_EQ(trim_white_space(" two words "), "two words");
-  // ZERO WIDTH SPACE is not White_Space; neither is a lone replacement.
-  EXPECT_EQ(trim_white_space("\xE2\x80\x8Bx"), "\xE2\x80\x8Bx");
-  EXPECT_EQ(trim_white_space("\xEF\xBF\xBD "), "\xEF\xBF\xBD");
-  EXPECT_EQ(trim_white_space(" \n "), "");
-  EXPECT_EQ(trim_white_space(""), "");
-}
-
 TEST(Excerpt, KeepsShortTextAndNeverSplitsACharacter) {
   EXPECT_EQ(excerpt("short", 200), "short");
   EXPECT_EQ(excerpt("exactly", 7), "exactly");

@@ -114,6 +114,13 @@ struct MemberOf<T R::*> {
 };
 // Record-level errors: recorded after the container has been closed as far
 // as it goes, which is where a serde-style decoder reports them.
+// Field names are short: a plain loop beats a call to memcmp.
+inline bool same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
 bool invalid_length(Reader& r, std::size_t given, std::string_view name, std::size_t count);
 bool duplicate_field(Reader& r, std::string_view key);
 bool missing_field(Reader& r, std::string_view key);
@@ -151,12 +158,16 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
   std::array<bool, N> seen{};
   std::vector<std::string> unknown_seen;  // stays empty for well-known input
   std::string_view key;
+  std::size_t next = 0;
   for (bool first = true;;) {
     bool more = false;
     if (!r.next_key(first, more, key)) return false;
     if (!more) break;
-    std::size_t i = 0;
-    while (i < N && type.fields[i].name != key) ++i;
+    // Members usually come in declaration order: try the next field first.
+    std::size_t i = next;
+    if (i >= N || !detail::same(type.fields[i].name, key))
+      for (i = 0; i < N && !detail::same(type.fields[i].name, key);) ++i;
+    next = i + 1;
     if (i < N) {
       if (seen[i]) return detail::duplicate_field(r, key);
       seen[i] = true;

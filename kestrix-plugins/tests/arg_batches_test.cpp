@@ -1,0 +1,86 @@
+#include "arg_batches.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kestrix/plugins/ward_helper.h"
+#include "script_dir.h"
+
+namespace kestrix::plugins {
+namespace {
+
+// Sizes of the batches split_batches makes.
+std::vector<std::size_t> sizes(const std::vector<std::string>& items, std::size_t room) {
+  std::vector<std::size_t> out;
+  std::size_t next = 0;
+  for (auto batch : split_batches(items, room)) {
+    // Batches must follow each other without gap or overlap.
+    EXPECT_EQ(batch.data(), items.data() + next);
+    next += batch.size();
+    out.push_back(batch.size());
+  }
+  EXPECT_EQ(next, items.size());
+  return out;
+}
+
+TEST(SplitBatches, FillsEachBatchAsFarAsItFits) {
+  const std::size_t one = arg_cost("1234");  // every item below costs this much
+  const std::vector<std::string> five(5, "1234");
+  struct Case {
+    std::size_t room;
+    std::vector<std::size_t> expected;
+  };
+  const Case cases[] = {
+      {5 * one, {5}},
+      {5 * one - 1, {4, 1}},
+      {2 * one, {2, 2, 1}},
+      {one, {1, 1, 1, 1, 1}},
+      {one - 1, {1, 1, 1, 1, 1}},  // too large alone: still tried, one at a time
+      {0, {1, 1, 1, 1, 1}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(sizes(five, c.room), c.expected) << c.room;
+  EXPECT_TRUE(split_batches({}, 100).empty());
+}
+
+TEST(SplitBatches, ArgumentBeyondTheKernelsSingleLimitStandsAlone) {
+  const std::vector<std::string> items{"a", std::string(200 * 1024, 'x'), "b", "c"};
+  EXPECT_EQ(sizes(items, 1024 * 1024 * 1024), (std::vector<std::size_t>{1, 1, 2}));
+}
+
+TEST(SplitBatches, RoomLeavesOutTheEnvironmentAndFixedArguments) {
+  const std::size_t bare = argument_room("/p", {});
+  EXPECT_GT(bare, 64u * 1024);
+  EXPECT_EQ(argument_room("/p", {"limits"}), bare - arg_cost("limits"));
+}
+
+TEST(SplitBatches, FailedBatchLosesOnlyItsOwnRecords) {
+  testing::ScriptDir dir;
+  // Each run answers for its first name only; a run led by "bad" fails.
+  const auto prog = dir.script("ward", R"(first=${2%%-*}
+[ "$first" = bad ] && exit 1
+printf '{"%s": {"error": "%s"}}' "$first" "$#")");
+  std::vector<std::string> names;
+  const std::string padding(100 * 1000, 'x');
+  names.push_back("bad-" + padding);
+  for (int i = 1; i < 60; ++i) names.push_back("n" + std::to_string(i) + "-" + padding);
+  const auto batches = split_batches(names, argument_room(prog, {"limits"}));
+  ASSERT_GE(batches.size(), 3u);
+  auto m = ward_limits(names, prog);
+  ASSERT_TRUE(m) << m.error().message;
+  EXPECT_FALSE(m->contains("bad"));
+  EXPECT_EQ(m->size(), batches.size() - 1);
+}
+
+TEST(SplitBatches, EveryBatchFailingReportsTheFirstError) {
+  testing::ScriptDir dir;
+  const auto prog = dir.script("ward", R"(echo "batch of $#" >&2; exit 1)");
+  const std::vector<std::string> names(60, std::string(100 * 1000, 'y'));
+  auto m = ward_limits(names, prog);
+  ASSERT_FALSE(m);
+  EXPECT_TRUE(m.error().message.starts_with(prog + " exited with exit status: 1: batch of "));
+}
+
+}  // namespace
+}  // namespace kestrix::plugins

@@ -1,0 +1,171 @@
+#include "kestrix/plugins/pnx.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "script_dir.h"
+
+namespace kestrix::plugins {
+namespace {
+
+using testing::ScriptDir;
+
+const std::string kFail = "failed to parse user-info-sys JSON: ";
+
+const std::string kAlice =
+    R"({"uid": 1000, "username": "alice", "email": "a@x", "domain": "a.example",
+        "locale": "en", "reseller": "res", "display_name": "Alice \u00c9 \ud83d\ude00", "package": "gold"})";
+
+std::string lookup_error(const std::string& answer) {
+  auto r = parse_user_lookup(answer);
+  EXPECT_FALSE(r) << answer;
+  return r ? "" : r.error().message;
+}
+
+TEST(UserLookupAnswer, ObjectAndArrayFormsGiveTheSameRecords) {
+  const std::string forms[] = {
+      R"({"users": [)" + kAlice + R"(], "unresolved": [{"uid": -5, "reason": "gone"}]})",
+      R"([[[1000, "alice", "a@x", "a.example", "en", "res", "Alice \u00c9 \ud83d\ude00"]],)"
+      R"( [[-5, "gone"]]])" "\n",
+  };
+  for (const auto& answer : forms) {
+    auto r = parse_user_lookup(answer);
+    ASSERT_TRUE(r) << r.error().message;
+    ASSERT_EQ(r->users.size(), 1u);
+    const UserInfo& u = r->users[0];
+    EXPECT_EQ(u.uid, 1000);
+    EXPECT_EQ(u.username, "alice");
+    EXPECT_EQ(u.domain, "a.example");
+    EXPECT_EQ(u.reseller, "res");
+    EXPECT_EQ(u.display_name, "Alice \xC3\x89 \xF0\x9F\x98\x80");
+    ASSERT_EQ(r->unresolved.size(), 1u);
+    EXPECT_EQ(r->unresolved[0].uid, -5);
+    EXPECT_EQ(r->unresolved[0].reason, "gone");
+  }
+}
+
+TEST(UserLookupAnswer, EmptyListsAndRepeatsArePassedOn) {
+  auto empty = parse_user_lookup(R"({"unresolved": [], "users": []})");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->users.empty() && empty->unresolved.empty());
+  auto twice = parse_user_lookup(R"({"users": [)" + kAlice + "," + kAlice + R"(], "unresolved": []})");
+  ASSERT_TRUE(twice);
+  EXPECT_EQ(twice->users.size(), 2u);
+}
+
+TEST(UserLookupAnswer, MissingMemberIsNamedAndTheAnswerQuoted) {
+  const std::string answer = R"({"users": []})";
+  EXPECT_EQ(lookup_error(answer),
+            kFail + "missing field `unresolved` at line 1 column 13: output=" + answer);
+}
+
+TEST(UserLookupAnswer, FieldRulesAreEnforced) {
+  struct Case {
+    std::string user;
+    std::string description;  // start of the reader's message
+  };
+  const Case cases[] = {
+      {R"({"uid": 1, "username": "u", "email": "", "domain": null, "locale": "", "reseller": "", "display_name": ""})",
+       "invalid type: null, expected a string"},
+      {R"({"uid": 1000.0, "username": "u", "email": "", "domain": "", "locale": "", "reseller": "", "display_name": ""})",
+       "invalid type: floating point `1000.0`, expected i64"},
+      {R"({"uid": "1000", "username": "u", "email": "", "domain": "", "locale": "", "reseller": "", "display_name": ""})",
+       "invalid type: string \"1000\", expected i64"},
+      {R"({"uid": 9223372036854775808, "username": "u", "email": "", "domain": "", "locale": "", "reseller": "", "display_name": ""})",
+       "invalid value: integer `9223372036854775808`, expected i64"},
+      {R"({"uid": 1, "uid": 2, "username": "u", "email": "", "domain": "", "locale": "", "reseller": "", "display_name": ""})",
+       "duplicate field `uid`"},
+      {R"({"uid": 1})", "missing field `username`"},
+      {R"([1, "u", "", "", "", ""])", "invalid length 6, expected struct UserInfo with 7 elements"},
+      {R"([1, "u", "", "", "", "", "", ""])", "trailing characters"},
+  };
+  for (const auto& c : cases) {
+    const std::string message =
+        lookup_error(R"({"users": [)" + c.user + R"(], "unresolved": []})");
+    EXPECT_EQ(message.substr(0, kFail.size() + c.description.size()), kFail + c.description)
+        << message;
+  }
+}
+
+TEST(UserLookupAnswer, TrailingTextFailsAndLongOutputIsCutAt200Bytes) {
+  const std::string answer = R"({"users": [], "unresolved": []} x)";
+  EXPECT_EQ(lookup_error(answer),
+            kFail + "trailing characters at line 1 column 33: output=" + answer);
+  const std::string long_answer = R"({"users": [)" + std::string(300, ' ') + "]";
+  EXPECT_TRUE(lookup_error(long_answer)
+                  .ends_with(": output=" + long_answer.substr(0, 200)));
+}
+
+TEST(NameListAnswer, ListsKeepOrderAndDuplicates) {
+  EXPECT_EQ(parse_name_list("[\"root\", \"admin\", \"root\"]\n", "admins").value(),
+            (std::vector<std::string>{"root", "admin", "root"}));
+  EXPECT_TRUE(parse_name_list("[]", "admins").value().empty());
+  EXPECT_EQ(parse_name_list("", "admins").error().message,
+            "failed to parse admins JSON: EOF while parsing a value at line 1 column 0");
+  EXPECT_EQ(parse_name_list("[\"a\", 1]", "reseller-users").error().message,
+            "failed to parse reseller-users JSON: invalid type: integer `1`, expected a string at "
+            "line 1 column 7");
+  EXPECT_EQ(parse_name_list("[\"a\",]", "admins").error().message,
+            "failed to parse admins JSON: trailing comma at line 1 column 6");
+}
+
+class PanelHelper : public ::testing::Test {
+ protected:
+  // Answers with its arguments: names as a list, uids as unresolved records.
+  std::string helper() {
+    return dir_.script("pnx", R"(case "$1" in
+admins) printf '["root","admin"]' ;;
+reseller-users) printf '["%s","%s"]' "$2" "$#" ;;
+user-info-sys) shift; printf '{"users": [], "unresolved": ['
+  sep=; for u in "$@"; do printf '%s{"uid": %s, "reason": "asked"}' "$sep" "$u"; sep=,; done
+  printf ']}' ;;
+*) echo "unknown request $1" >&2; exit 2 ;;
+esac)");
+  }
+  ScriptDir dir_;
+};
+
+TEST_F(PanelHelper, RequestsCarryTheirArguments) {
+  const auto prog = helper();
+  EXPECT_EQ(admins(prog).value(), (std::vector<std::string>{"root", "admin"}));
+  EXPECT_EQ(reseller_users("", prog).value(), (std::vector<std::string>{"", "2"}));
+  auto r = user_info_sys({1000, -1, 1001}, prog);
+  ASSERT_TRUE(r) << r.error().message;
+  ASSERT_EQ(r->unresolved.size(), 3u);
+  EXPECT_EQ(r->unresolved[0].uid, 1000);
+  EXPECT_EQ(r->unresolved[1].uid, -1);
+  EXPECT_EQ(r->unresolved[2].uid, 1001);
+  EXPECT_EQ(run_pnx_helper({"panel-feature", "KRO"}, prog).error().message,
+            prog + " exited with exit status: 2: unknown request panel-feature");
+}
+
+TEST_F(PanelHelper, EmptyUidListRunsNothing) {
+  auto r = user_info_sys({}, dir_.file("absent"));
+  ASSERT_TRUE(r) << r.error().message;
+  EXPECT_TRUE(r->users.empty() && r->unresolved.empty());
+}
+
+TEST_F(PanelHelper, ListTooLongForOneCommandLineIsSplitAndJoinedInOrder) {
+  const auto prog = helper();
+  const auto calls = dir_.file("calls");
+  // Count the runs, then answer as the plain helper does.
+  const auto counting = dir_.script("counting", "echo >> " + calls + "\nexec " + prog + " \"$@\"");
+  std::vector<std::int64_t> uids;
+  for (std::int64_t uid = 1000000000; uid < 1000300000; ++uid) uids.push_back(uid);
+  auto r = user_info_sys(uids, counting);
+  ASSERT_TRUE(r) << r.error().message;
+  ASSERT_EQ(r->unresolved.size(), uids.size());
+  bool in_order = true;
+  for (std::size_t i = 0; i < uids.size(); ++i) in_order &= r->unresolved[i].uid == uids[i];
+  EXPECT_TRUE(in_order);
+  std::ifstream in(calls);
+  const auto runs = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
+  EXPECT_GE(runs, 2);
+}
+
+}  // namespace
+}  // namespace kestrix::plugins
