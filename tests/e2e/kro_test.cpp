@@ -1,0 +1,74 @@
+// The KRO gate runs before everything else, the command line included.
+#include "fixtures.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::string_view kNoticeFirstLine =
+    "Command is skipped as KRO feature is not supported in current environment\n";
+
+void expect_notice(const RunResult& r) {
+  EXPECT_EQ(r.status, 0) << r;
+  EXPECT_EQ(r.err, "");
+  ASSERT_EQ(r.out.substr(0, kNoticeFirstLine.size()), kNoticeFirstLine) << r.out;
+  const std::string second = r.out.substr(kNoticeFirstLine.size());
+  EXPECT_TRUE(second.starts_with("Refer to ")) << second;
+  EXPECT_TRUE(second.ends_with(" for more info\n")) << second;
+  EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
+}
+
+using KroGate = E2E;
+
+TEST_F(KroGate, OnlyATrimmedLowerCaseTrueLetsTheRunGoOn) {
+  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  const struct {
+    std::string answer;
+    int rc;
+    bool supported;
+  } cases[] = {
+      {"true\n", 0, true},      {" true \n", 0, true}, {"\ttrue\r\n", 0, true}, {"TRUE\n", 0, false},
+      {"false\n", 0, false},    {"", 0, false},        {"true yes\n", 0, false}, {"true\n", 1, false},
+      {"\"true\"\n", 0, false}, {"tru\xff\n", 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("[" + c.answer + "] exit " + std::to_string(c.rc));
+    sb().answer(kPnx, "panel-feature", c.answer, c.rc);
+    const RunResult r = sb().run({"--json"});
+    if (c.supported) {
+      EXPECT_EQ(r.status, 0) << r;
+      EXPECT_EQ(report(r)["result"], "success");
+    } else {
+      expect_notice(r);
+    }
+  }
+}
+
+TEST_F(KroGate, NoticeWinsOverHelpVersionAndBadOptions) {
+  sb().answer(kPnx, "panel-feature", "false\n");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"--version"}, {"--bogus"}, {"--json", "--max", "-1"}, {}, {"--json"}}) {
+    SCOPED_TRACE(args.empty() ? "no arguments" : args.front());
+    expect_notice(sb().run(args));
+  }
+  // Nothing past the gate ran.
+  for (const auto& call : sb().calls()) EXPECT_EQ(call, "kestrix-pnx-helper|panel-feature|KRO");
+}
+
+TEST_F(KroGate, MissingPanelHelperMeansNotSupported) {
+  sb().remove("/usr/share/kestrix3/scripts/kestrix-pnx-helper");
+  expect_notice(sb().run({"--json"}));
+  expect_notice(sb().run({"--help"}));
+}
+
+TEST_F(KroGate, GateIsAskedFirstAndOnce) {
+  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  const RunResult r = sb().run({"--json"});
+  ASSERT_EQ(r.status, 0) << r;
+  const auto calls = sb().calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "kestrix-pnx-helper|panel-feature|KRO");
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), calls.front()), 1);
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,116 @@
+#pragma once
+// A private fixture tree for one run of the real binary, and the runner that
+// shows it at the real system paths inside a throw-away mount namespace.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+// Names the stand-ins are installed under; their calls are logged with them.
+inline constexpr std::string_view kPnx = "kestrix-pnx-helper";
+inline constexpr std::string_view kWard = "kestrix-ward-helper";
+inline constexpr std::string_view kDbadm = "dbadm";
+inline constexpr std::string_view kDbpeek = "dbpeek";
+
+inline constexpr std::string_view kSnapshot = "/var/kro/nimbrel_top.json";
+inline constexpr std::string_view kDbpeekFile = "/var/kro/nimbrel_dbpeek.json";
+inline constexpr std::string_view kWardenTs = "/var/kro/warden.ts";
+inline constexpr std::string_view kPidFile = "/run/kestrix.pid";
+inline constexpr std::string_view kConfig = "/etc/sysconfig/kestrix2";
+inline constexpr std::string_view kLoginDefs = "/etc/login.defs";
+
+// The fixture's accounts (see the default /etc/passwd in sandbox.cpp).
+inline constexpr unsigned kAlice = 1001;   // ordinary user of reseller rita
+inline constexpr unsigned kBob = 1002;     // ordinary user of reseller rita
+inline constexpr unsigned kRita = 1003;    // reseller
+inline constexpr unsigned kCarol = 1004;   // ordinary user, no reseller
+inline constexpr unsigned kAdmin = 1005;   // panel administrator
+inline constexpr unsigned kNoEntry = 1010; // uid without a password entry
+
+enum class Proc { Real, Tmpfs, PlainDir, Foreign };
+
+struct RunOptions {
+  std::optional<unsigned> uid;  // drop to this uid/gid before the run
+  bool userns = false;          // run inside a new user namespace (mapped root)
+  Proc proc = Proc::Real;
+  bool ro_kro = false;          // /var/kro mounted read-only
+  std::optional<mode_t> umask;
+  std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
+  std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
+  std::chrono::seconds timeout{20};
+};
+
+struct RunResult {
+  int status = -1;   // exit status, or -1 when killed by a signal
+  int signal = 0;    // the terminating signal, if any
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+std::ostream& operator<<(std::ostream& os, const RunResult& r);
+
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  // Fixture files, addressed by the path the program sees.
+  std::string host_path(std::string_view path) const;
+  void write(std::string_view path, std::string_view content, mode_t mode = 0644);
+  void remove(std::string_view path);  // also hides the host's file of that name
+  void symlink(std::string_view target, std::string_view path);
+  void fifo(std::string_view path);
+  bool exists(std::string_view path) const;
+  std::string read(std::string_view path) const;
+  struct stat lstat(std::string_view path) const;
+
+  // Stand-in answers: TOOL.REQ.{out,rc,err}, and the tables users.tsv,
+  // resellers.tsv and limits.tsv (see standin.sh).
+  void answer(std::string_view tool, std::string_view request, std::string_view out,
+              int rc = 0, std::string_view err = {});
+  void data(std::string_view name, std::string_view content);
+  void hang(std::string_view tool, std::string_view request);  // never answers
+  void install_dbadm();
+  // Every stand-in call so far, as "tool|arg|arg..."; optionally of one tool.
+  std::vector<std::string> calls(std::string_view tool = {}) const;
+
+  RunResult run(const std::vector<std::string>& args, const RunOptions& opts = {}) const;
+  // Runs any program inside the sandbox (used to probe the machine).
+  RunResult exec(const std::vector<std::string>& argv, const RunOptions& opts = {}) const;
+
+  const std::string& dir() const { return dir_; }
+
+ private:
+  void install_standin(std::string_view path) const;
+  std::string dir_;
+};
+
+// Whether this machine lets us build sandboxes; `why` says what is missing.
+bool sandbox_usable(std::string& why);
+bool in_ci();
+
+// Base fixture: skips (or, under CI, fails) when sandboxes cannot be built.
+class E2E : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  Sandbox& sb() { return *box_; }
+  std::unique_ptr<Sandbox> box_;
+};
+
+// Current time in whole seconds, for checking "timestamp" members.
+double now_seconds();
+
+}  // namespace e2e

@@ -1,0 +1,259 @@
+// What the report looks like for each state of the snapshot file, and how
+// the fatal-error report and a failed write end the run.
+#include <regex>
+
+#include "fixtures.h"
+
+namespace e2e {
+namespace {
+
+constexpr std::string_view kParseError = "Error: Failed to parse /var/kro/nimbrel_top.json\n\nCaused by:\n    ";
+
+std::string empty_report(double ts) {
+  return "{\n"
+         "  \"mySqlWard\": \"disabled\",\n"
+         "  \"mySqlWardMode\": \"all\",\n"
+         "  \"resellers\": [],\n"
+         "  \"result\": \"success\",\n"
+         "  \"timestamp\": " + std::to_string(static_cast<long long>(ts)) + ".0,\n"
+         "  \"users\": []\n"
+         "}\n";
+}
+
+using SnapshotFile = E2E;
+
+TEST_F(SnapshotFile, MissingFileGivesAnEmptyReportStampedNow) {
+  const double before = now_seconds();
+  const RunResult r = sb().run({"--json"});
+  const double after = now_seconds();
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(r.err, "");
+  json doc = report(r);
+  EXPECT_CURRENT_SECOND(doc, before, after);
+  EXPECT_EQ(r.out, empty_report(doc["timestamp"].get<double>()));
+}
+
+TEST_F(SnapshotFile, UndecodableTextIsReadLikeAMissingFile) {
+  sb().write(kSnapshot, "{\"timestamp\": 5, \"users\": [], \"x\": \"\xff\xfe\"}");
+  const double before = now_seconds();
+  const RunResult r = sb().run({"--json"});
+  ASSERT_EQ(r.status, 0) << r;
+  json doc = report(r);
+  EXPECT_CURRENT_SECOND(doc, before, now_seconds());
+  EXPECT_EQ(doc["users"], json::array());
+}
+
+TEST_F(SnapshotFile, UnreadableByTheCallerIsReadLikeAMissingFile) {
+  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}), 0600);
+  const RunResult r = sb().run({"--json"}, {.uid = kAlice});
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(report(r)["users"], json::array());
+}
+
+TEST_F(SnapshotFile, EmptyFileIsAFatalErrorAtLine1Column0) {
+  sb().write(kSnapshot, "");
+  const RunResult r = sb().run({"--json"});
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "Error: Failed to parse /var/kro/nimbrel_top.json\n\nCaused by:\n"
+            "    EOF while parsing a value at line 1 column 0\n");
+}
+
+TEST_F(SnapshotFile, DecodingErrorsNameTheFaultAndItsPosition) {
+  const struct {
+    std::string text;
+    std::string message;  // the cause, without its position
+  } cases[] = {
+      {R"({"users": [{}]})", "missing field `id`"},
+      {R"({"users": [{"id": 1}]})", "missing field `usage`"},
+      {R"({"users": [{"id": 1, "usage": {}}]})", "missing field `cpu`"},
+      {R"({"users": [], "users": []})", "duplicate field `users`"},
+      {R"({"users": [{"id": "x"}]})", "invalid type: string \"x\", expected u32"},
+      {R"({"users": [[1001]]})", "invalid length 1, expected struct TopUser with 8 elements"},
+      {R"({"users": {}})", "invalid type: map, expected a sequence"},
+      {R"({} x)", "trailing characters"},
+      {R"({"timestamp": 1,})", "trailing comma"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    sb().write(kSnapshot, c.text);
+    const RunResult r = sb().run({"--json"});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.out, "");
+    const std::string want = std::string(kParseError) + c.message + " at line ";
+    EXPECT_EQ(r.err.substr(0, want.size()), want) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(" at line [0-9]+ column [0-9]+\n$"))) << r.err;
+  }
+}
+
+TEST_F(SnapshotFile, OutOfRangeAndNonIntegralNumbersAreRejected) {
+  const std::string usage = R"("usage": {"cpu": {"all": 1}, "io": {"all": 1}, "iops": 1, "ep": 1, "mem": 1, "pno": 1})";
+  const std::string limit = R"("limit": {"cpu": {"all": 1}, "io": {"all": 1}, "iops": 1, "ep": 1, "mem": 1, "pno": 1})";
+  for (const std::string id : {"4294967296", "-1", "1.5", "1e3"}) {
+    SCOPED_TRACE(id);
+    sb().write(kSnapshot, "{\"users\": [{\"id\": " + id + ", " + usage + ", " + limit + "}]}");
+    const RunResult r = sb().run({"--json"});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.err.substr(0, kParseError.size()), kParseError);
+  }
+  // The largest uid decodes.
+  sb().write(kSnapshot, "{\"users\": [{\"id\": 4294967295, " + usage + ", " + limit + "}]}");
+  sb().write(kConfig, "hide_kro_more_than_maxuid = no\n");
+  const RunResult r = sb().run({"--json"});
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(report(r)["users"][0]["id"], 4294967295u);
+}
+
+TEST_F(SnapshotFile, DeepNestingIsAnErrorNotACrash) {
+  sb().write(kSnapshot, "{\"resellers\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+  RunResult r = sb().run({"--json"});
+  EXPECT_EQ(r.signal, 0) << r;
+  EXPECT_EQ(r.status, 1) << r;
+  EXPECT_EQ(r.err.substr(0, kParseError.size()), kParseError);
+
+  sb().write(kSnapshot, "{\"resellers\": " + std::string(100, '[') + std::string(100, ']') + "}");
+  r = sb().run({"--json"});
+  EXPECT_EQ(r.status, 0) << r;
+}
+
+TEST_F(SnapshotFile, SmallDocumentsDecodeWithTheirDefaults) {
+  const struct {
+    std::string text;
+    std::string timestamp;
+  } cases[] = {
+      {"{}", "0.0"},
+      {" [5, [], []] \n", "5.0"},
+      {R"({"timestamp": 1.5, "unknown": {"deep": [1, "x", null]}})", "1.5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    sb().write(kSnapshot, c.text);
+    const RunResult r = sb().run({"--json"});
+    ASSERT_EQ(r.status, 0) << r;
+    EXPECT_NE(r.out.find("\n  \"timestamp\": " + c.timestamp + ",\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  \"users\": []\n"), std::string::npos) << r.out;
+  }
+}
+
+TEST_F(SnapshotFile, FullReportIsPrintedByteForByte) {
+  sb().write(kSnapshot, R"({"timestamp": 1700000000.5, "extra": {"x": [1, 2]},
+ "users": [
+  {"id": 1001, "username": "alice", "domain": "a\"b\\c\u0001\t\u00e9.test", "reseller": "rita",
+   "usage": {"cpu": {"all": 12.5, "mysql": null}, "io": {"all": 1e16, "mysql": "n/a"},
+             "iops": 3, "ep": -0.0, "mem": 1.5e-7, "pno": 0},
+   "limit": {"cpu": {"all": 100}, "io": {"all": 0.1}, "iops": 1024, "ep": 20, "mem": 1073741824, "pno": 1e-5},
+   "restricted": true, "restriction": {"time": -5, "reason": "cpu"}, "unknown": [null]},
+  [1002, "", "", "", {"cpu": [0.25], "io": [7, [1]], "iops": 0, "ep": 0, "mem": 0, "pno": 0},
+   [[1], [2], 3, 4, 5, 6], false, null]
+ ],
+ "resellers": [{"id": 1003, "limits": {"cpu": 1}}, "plain"]})");
+  const RunResult r = sb().run({"--json"});
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, R"({
+  "mySqlWard": "disabled",
+  "mySqlWardMode": "all",
+  "resellers": [
+    {
+      "id": 1003,
+      "limits": {
+        "cpu": 1
+      },
+      "name": "rita"
+    },
+    "plain"
+  ],
+  "result": "success",
+  "timestamp": 1700000000.5,
+  "users": [
+    {
+      "domain": "a\"b\\c\u0001\té.test",
+      "id": 1001,
+      "limit": {
+        "cpu": {
+          "all": 100.0,
+          "mysql": 0.0
+        },
+        "ep": 20.0,
+        "io": {
+          "all": 0.1,
+          "mysql": 0.0
+        },
+        "iops": 1024.0,
+        "mem": 1073741824.0,
+        "pno": 0.00001
+      },
+      "reseller": "rita",
+      "restricted": true,
+      "restriction": {
+        "reason": "cpu",
+        "time": -5
+      },
+      "usage": {
+        "cpu": {
+          "all": 12.5
+        },
+        "ep": -0.0,
+        "io": {
+          "all": 1e16,
+          "mysql": "n/a"
+        },
+        "iops": 3.0,
+        "mem": 1.5e-7,
+        "pno": 0.0
+      },
+      "username": "alice"
+    },
+    {
+      "domain": "N/A",
+      "id": 1002,
+      "limit": {
+        "cpu": {
+          "all": 1.0,
+          "mysql": 0.0
+        },
+        "ep": 4.0,
+        "io": {
+          "all": 2.0,
+          "mysql": 0.0
+        },
+        "iops": 3.0,
+        "mem": 5.0,
+        "pno": 6.0
+      },
+      "reseller": "N/A",
+      "restricted": false,
+      "usage": {
+        "cpu": {
+          "all": 0.25,
+          "mysql": 0.0
+        },
+        "ep": 0.0,
+        "io": {
+          "all": 7.0,
+          "mysql": [
+            1
+          ]
+        },
+        "iops": 0.0,
+        "mem": 0.0,
+        "pno": 0.0
+      },
+      "username": "bob"
+    }
+  ]
+}
+)");
+}
+
+TEST_F(SnapshotFile, FailedWriteIsNotReportedAsSuccess) {
+  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  const RunResult r = sb().run({"--json"}, {.stdout_path = "/dev/full"});
+  EXPECT_EQ(r.signal, 0) << r;
+  EXPECT_NE(r.status, 0) << r;
+  EXPECT_NE(r.err, "") << r;
+}
+
+}  // namespace
+}  // namespace e2e
