@@ -121,24 +121,29 @@ bool Reader::enter() {
 // its value: an unsigned or negative integer when it has neither fraction nor
 // exponent and fits 64 bits, otherwise a float.
 bool Reader::scan_number(Number& n, bool convert) {
+  // Locals rather than members in the digit loops: the compiler cannot keep
+  // members in registers across the stores it sees.
+  const char* const data = text_.data();
+  const char* const end = data + text_.size();
+  const char* p = data + pos_;
   const std::size_t start = pos_;
-  const std::size_t size = text_.size();
+  auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
+  auto is_digit = [&](const char* q) { return q < end && *q >= '0' && *q <= '9'; };
+
   bool positive = true;
-  if (text_[pos_] == '-') {
+  if (*p == '-') {
     positive = false;
-    ++pos_;
+    ++p;
   }
-  if (pos_ >= size) return fail_here("EOF while parsing a value");
-  unsigned char c = static_cast<unsigned char>(text_[pos_++]);
+  if (p >= end) return here(), fail_here("EOF while parsing a value");
+  unsigned char c = static_cast<unsigned char>(*p++);
   std::uint64_t significand = 0;
-  bool is_float = false;
   bool overflow = false;  // the digits no longer fit 64 bits
-  int significant = 0;  // digits taken into `significand`
+  int significant = 0;    // digits taken into `significand`
   auto take_digit = [&](unsigned char d) {
     std::uint64_t digit = d - '0';
     // Nineteen digits always fit; only the twentieth needs the check.
-    if (significant >= 19 &&
-        (overflow || significand > (UINT64_MAX - digit) / 10)) {
+    if (significant >= 19 && (overflow || significand > (UINT64_MAX - digit) / 10)) {
       overflow = true;
       return false;
     }
@@ -147,35 +152,34 @@ bool Reader::scan_number(Number& n, bool convert) {
     return true;
   };
   if (c == '0') {
-    if (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') return fail_peek("invalid number");
+    if (is_digit(p)) return here(), fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
     significand = c - '0';
     significant = 1;
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
-      take_digit(static_cast<unsigned char>(text_[pos_++]));
+    while (is_digit(p)) take_digit(static_cast<unsigned char>(*p++));
   } else {
-    return fail_here("invalid number");
+    return here(), fail_here("invalid number");
   }
+  bool is_float = false;
   int fraction_digits = 0;
-  if (pos_ < size && text_[pos_] == '.') {
+  if (p < end && *p == '.') {
     is_float = true;
-    ++pos_;
-    std::size_t digits = pos_;
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
-      if (take_digit(static_cast<unsigned char>(text_[pos_++]))) ++fraction_digits;
-    if (pos_ == digits)
-      return fail_peek(pos_ < size ? "invalid number" : "EOF while parsing a value");
+    const char* digits = ++p;
+    while (is_digit(p))
+      if (take_digit(static_cast<unsigned char>(*p++))) ++fraction_digits;
+    if (p == digits) return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
   }
   bool has_exponent = false;
-  if (pos_ < size && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+  if (p < end && (*p == 'e' || *p == 'E')) {
     is_float = has_exponent = true;
-    ++pos_;
-    if (pos_ < size && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-    if (pos_ >= size) return fail_here("EOF while parsing a value");
-    c = static_cast<unsigned char>(text_[pos_++]);
-    if (c < '0' || c > '9') return fail_here("invalid number");
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p >= end) return here(), fail_here("EOF while parsing a value");
+    c = static_cast<unsigned char>(*p++);
+    if (c < '0' || c > '9') return here(), fail_here("invalid number");
+    while (is_digit(p)) ++p;
   }
+  here();
   if (!convert) return true;
   if (overflow) is_float = true;
 
