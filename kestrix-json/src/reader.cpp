@@ -1,5 +1,6 @@
 #include "kestrix/json/reader.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -11,7 +12,20 @@ namespace kestrix::json {
 
 namespace {
 
-bool is_ws(unsigned char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
+// One table lookup per byte in the scanning loops.
+enum : unsigned char { kWs = 1, kDigit = 2, kStringStop = 4 };
+constexpr std::array<unsigned char, 256> kClass = [] {
+  std::array<unsigned char, 256> t{};
+  for (unsigned char c : {' ', '\n', '\t', '\r'}) t[c] |= kWs;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] |= kDigit;
+  for (int c = 0; c < 0x20; ++c) t[static_cast<unsigned char>(c)] |= kStringStop;
+  t['"'] |= kStringStop;
+  t['\\'] |= kStringStop;
+  return t;
+}();
+
+bool is_ws(unsigned char c) { return kClass[c] & kWs; }
+bool stops_string(unsigned char c) { return kClass[c] & kStringStop; }
 
 int hex_value(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -84,12 +98,12 @@ std::string describe(std::string_view text, const DecodeError& error) {
 }
 
 int Reader::peek_ws() {
-  while (pos_ < text_.size()) {
-    unsigned char c = static_cast<unsigned char>(text_[pos_]);
-    if (!is_ws(c)) return c;
-    ++pos_;
-  }
-  return -1;
+  const char* const data = text_.data();
+  const std::size_t size = text_.size();
+  std::size_t i = pos_;
+  while (i < size && is_ws(static_cast<unsigned char>(data[i]))) ++i;
+  pos_ = i;
+  return i < size ? static_cast<unsigned char>(data[i]) : -1;
 }
 
 bool Reader::fail_at(std::size_t offset, std::string description) {
@@ -121,91 +135,101 @@ bool Reader::enter() {
 // its value: an unsigned or negative integer when it has neither fraction nor
 // exponent and fits 64 bits, otherwise a float.
 bool Reader::scan_number(Number& n, bool convert) {
-  // Locals rather than members in the digit loops: the compiler cannot keep
+  // Locals rather than members in the loops: the compiler cannot keep
   // members in registers across the stores it sees.
   const char* const data = text_.data();
   const char* const end = data + text_.size();
   const char* p = data + pos_;
   const std::size_t start = pos_;
   auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
-  auto is_digit = [&](const char* q) { return q < end && *q >= '0' && *q <= '9'; };
-
-  bool positive = true;
-  if (*p == '-') {
-    positive = false;
-    ++p;
-  }
-  if (p >= end) return here(), fail_here("EOF while parsing a value");
-  unsigned char c = static_cast<unsigned char>(*p++);
-  std::uint64_t significand = 0;
-  bool overflow = false;  // the digits no longer fit 64 bits
-  int significant = 0;    // digits taken into `significand`
-  auto take_digit = [&](unsigned char d) {
-    std::uint64_t digit = d - '0';
-    // Nineteen digits always fit; only the twentieth needs the check.
-    if (significant >= 19 && (overflow || significand > (UINT64_MAX - digit) / 10)) {
-      overflow = true;
-      return false;
-    }
-    significand = significand * 10 + digit;
-    significant += significand != 0;
-    return true;
+  auto is_digit = [&](const char* q) {
+    return q < end && (kClass[static_cast<unsigned char>(*q)] & kDigit);
   };
+
+  // The syntax first, exactly as JSON has it.
+  const bool positive = *p != '-';
+  if (!positive) ++p;
+  if (p >= end) return here(), fail_here("EOF while parsing a value");
+  const char* const int_digits = p;
+  const char c = *p++;
   if (c == '0') {
     if (is_digit(p)) return here(), fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
-    significand = c - '0';
-    significant = 1;
-    while (is_digit(p)) take_digit(static_cast<unsigned char>(*p++));
+    while (is_digit(p)) ++p;
   } else {
     return here(), fail_here("invalid number");
   }
-  bool is_float = false;
-  int fraction_digits = 0;
+  const char* const int_end = p;
+  const char* frac_digits = p;
   if (p < end && *p == '.') {
-    is_float = true;
-    const char* digits = ++p;
-    while (is_digit(p))
-      if (take_digit(static_cast<unsigned char>(*p++))) ++fraction_digits;
-    if (p == digits) return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
+    frac_digits = ++p;
+    while (is_digit(p)) ++p;
+    if (p == frac_digits)
+      return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
   }
+  const char* const frac_end = p;
+  const bool has_fraction = frac_end != int_end;
   bool has_exponent = false;
   if (p < end && (*p == 'e' || *p == 'E')) {
-    is_float = has_exponent = true;
+    has_exponent = true;
     ++p;
     if (p < end && (*p == '+' || *p == '-')) ++p;
     if (p >= end) return here(), fail_here("EOF while parsing a value");
-    c = static_cast<unsigned char>(*p++);
-    if (c < '0' || c > '9') return here(), fail_here("invalid number");
+    const char e = *p++;
+    if (e < '0' || e > '9') return here(), fail_here("invalid number");
     while (is_digit(p)) ++p;
   }
   here();
   if (!convert) return true;
-  if (overflow) is_float = true;
 
-  // Exact when the digits and the power of ten are both exact doubles: one
-  // correctly rounded division covers the common short decimals.
-  if (is_float && !overflow && !has_exponent && significand <= (std::uint64_t{1} << 53) &&
-      fraction_digits <= 22) {
-    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    double magnitude = static_cast<double>(significand) / kPow10[fraction_digits];
-    n.kind = Number::F64;
-    n.f = positive ? magnitude : -magnitude;
-    return true;
-  }
-
-  if (!is_float) {
-    if (positive) {
-      n.kind = Number::U64;
-      n.u = significand;
+  // Then the value. Nineteen digits always fit 64 bits.
+  const std::size_t int_count = static_cast<std::size_t>(int_end - int_digits);
+  const std::size_t frac_count =
+      has_fraction ? static_cast<std::size_t>(frac_end - frac_digits) : 0;
+  if (!has_exponent && int_count + frac_count <= 19) {
+    std::uint64_t significand = 0;
+    for (const char* q = int_digits; q < int_end; ++q) significand = significand * 10 + (*q - '0');
+    for (const char* q = frac_digits; q < frac_end; ++q) significand = significand * 10 + (*q - '0');
+    if (!has_fraction) {
+      if (positive) {
+        n.kind = Number::U64;
+        n.u = significand;
+        return true;
+      }
+      // -0 and magnitudes beyond the signed range become floats.
+      if (significand != 0 && significand <= (std::uint64_t{1} << 63)) {
+        n.kind = Number::I64;
+        n.i = static_cast<std::int64_t>(0 - significand);
+        return true;
+      }
+    } else if (significand <= (std::uint64_t{1} << 53)) {
+      // Both the digits and the power of ten are exact doubles: one
+      // correctly rounded division.
+      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                          1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                          1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+      double magnitude = static_cast<double>(significand) / kPow10[frac_count];
+      n.kind = Number::F64;
+      n.f = positive ? magnitude : -magnitude;
       return true;
     }
-    // -0 and magnitudes beyond the signed range become floats.
-    if (significand != 0 && significand <= (std::uint64_t{1} << 63)) {
+  } else if (!has_exponent && !has_fraction && int_count == 20) {
+    // Twenty digits may still be an unsigned 64-bit integer.
+    std::uint64_t value = 0;
+    bool fits = true;
+    for (const char* q = int_digits; q < int_end && fits; ++q) {
+      std::uint64_t digit = static_cast<std::uint64_t>(*q - '0');
+      fits = value <= (UINT64_MAX - digit) / 10;
+      value = value * 10 + digit;
+    }
+    if (fits && positive) {
+      n.kind = Number::U64;
+      n.u = value;
+      return true;
+    }
+    if (fits && value <= (std::uint64_t{1} << 63)) {
       n.kind = Number::I64;
-      n.i = static_cast<std::int64_t>(0 - significand);
+      n.i = static_cast<std::int64_t>(0 - value);
       return true;
     }
   }
@@ -228,12 +252,14 @@ bool Reader::scan_string(std::string* out) {
   const std::size_t size = text_.size();
   const char* data = text_.data();
   for (;;) {
-    std::size_t run = pos_;
-    while (pos_ < size) {
-      unsigned char c = static_cast<unsigned char>(data[pos_]);
-      if (c == '"' || c == '\\' || c < 0x20) break;
-      ++pos_;
+    const std::size_t run = pos_;
+    std::size_t i = run;
+    while (i < size) {
+      unsigned char c = static_cast<unsigned char>(data[i]);
+      if (stops_string(c)) break;
+      ++i;
     }
+    pos_ = i;
     if (out) out->append(data + run, pos_ - run);
     if (pos_ >= size) return fail_at(size, "EOF while parsing a string");
     unsigned char c = static_cast<unsigned char>(data[pos_]);
@@ -613,27 +639,40 @@ bool Reader::next_element(bool& first, bool& more) {
 }
 
 bool Reader::next_key(bool& first, bool& more, std::string_view& key) {
+  // The common shape, `"plain key"` after '{' or ',', is taken in one pass
+  // over locals; anything else goes the long way, which reports faults.
+  const char* const data = text_.data();
+  const std::size_t size = text_.size();
+  std::size_t i = pos_;
+  while (i < size && is_ws(static_cast<unsigned char>(data[i]))) ++i;
+  if (i < size && !first && data[i] == ',') {
+    ++i;
+    while (i < size && is_ws(static_cast<unsigned char>(data[i]))) ++i;
+  } else if (!(i < size && first)) {
+    i = size;  // not the common shape
+  }
+  if (i < size && data[i] == '"') {
+    const std::size_t start = ++i;
+    while (i < size) {
+      unsigned char b = static_cast<unsigned char>(data[i]);
+      if (stops_string(b)) break;
+      ++i;
+    }
+    if (i < size && data[i] == '"') {
+      key = text_.substr(start, i - start);
+      pos_ = i + 1;
+      first = false;
+      more = true;
+      return true;
+    }
+  }
+
   int c;
   if (!next_member(first, more, c, '}', "EOF while parsing an object", "expected `,` or `}`"))
     return false;
   if (!more) return true;
   if (c != '"') return fail_peek("key must be a string");
   ++pos_;
-  // Keys without escapes are handed out in place.
-  const std::size_t start = pos_;
-  const char* data = text_.data();
-  while (pos_ < text_.size()) {
-    unsigned char b = static_cast<unsigned char>(data[pos_]);
-    if (b == '"') {
-      key = text_.substr(start, pos_ - start);
-      ++pos_;
-      more = true;
-      return true;
-    }
-    if (b == '\\' || b < 0x20) break;
-    ++pos_;
-  }
-  pos_ = start;
   scratch_.clear();
   if (!scan_string(&scratch_)) return false;
   key = scratch_;

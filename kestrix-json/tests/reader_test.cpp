@@ -118,6 +118,16 @@ TEST(Reader, ValuesKeepTheirNumberKinds) {
   EXPECT_TRUE(std::signbit((*v)[3].get<double>()));
   EXPECT_TRUE((*v)[4].is_number_unsigned());
   EXPECT_TRUE((*v)[5].is_number_float());
+
+  auto edges = decode<nlohmann::json>(
+      "[9999999999999999999, -9223372036854775808, -9223372036854775809, -9999999999999999999,"
+      " 10000000000000000000]");
+  ASSERT_TRUE(edges);
+  EXPECT_EQ((*edges)[0].get<std::uint64_t>(), 9999999999999999999u);
+  EXPECT_EQ((*edges)[1].get<std::int64_t>(), INT64_MIN);
+  EXPECT_TRUE((*edges)[2].is_number_float());
+  EXPECT_TRUE((*edges)[3].is_number_float());
+  EXPECT_EQ((*edges)[4].get<std::uint64_t>(), 10000000000000000000u);
 }
 
 TEST(Reader, EscapesDecode) {
