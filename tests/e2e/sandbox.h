@@ -47,6 +47,7 @@ struct RunOptions {
   std::optional<mode_t> umask;
   std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
+  bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
   std::chrono::seconds timeout{20};
 };
 
