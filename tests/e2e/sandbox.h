@@ -1,6 +1,7 @@
 #pragma once
 // A private fixture tree for one run of the real binary, and the runner that
 // shows it at the real system paths inside a throw-away mount namespace.
+// Set E2E_KEEP=1 to keep the trees (under /tmp/nimbrel-e2e.*) for a look.
 
 #include <sys/stat.h>
 #include <sys/types.h>
