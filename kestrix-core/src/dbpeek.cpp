@@ -1,19 +1,15 @@
 #include "kestrix/core/dbpeek.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <optional>
 #include <vector>
 
+#include "kestrix/io.h"
 #include "kestrix/json/record.h"
 #include "kestrix/plugins/helper_runner.h"
-#include "utf8_text.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 
@@ -153,7 +149,7 @@ double cpu_pair(std::string_view field) {
 }
 
 void merge_line(DbUsageTable& table, std::string_view line) {
-  const auto fields = split_space(line);
+  const auto fields = text::fields(line);
   if (fields.size() < 5) return;
   DbWardStats stats;
   stats.cpu = cpu_pair(fields[1]);
@@ -165,33 +161,6 @@ void merge_line(DbUsageTable& table, std::string_view line) {
   const auto [it, inserted] = table.try_emplace(std::string(fields[0]), stats);
   if (inserted) return;
   if (stats.cpu > it->second.cpu || stats.io > it->second.io) it->second = std::move(stats);
-}
-
-// Whole file contents; nullopt for anything but a readable regular file.
-// Opening without blocking and checking the type keeps a FIFO or device
-// planted at the path from stalling or flooding the run.
-std::optional<std::string> read_regular_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> content;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    content.emplace();
-    char buf[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n > 0) {
-        content->append(buf, static_cast<std::size_t>(n));
-      } else if (n == 0) {
-        break;
-      } else if (errno != EINTR) {
-        content.reset();
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  return content;
 }
 
 }  // namespace
@@ -237,13 +206,12 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
 }
 
 DbUsageTable load_dbpeek_file(const std::string& path) {
-  const auto text = read_regular_file(path);
-  if (!text || !is_utf8(*text)) return {};
-  return parse_dbpeek_file(*text);
+  const auto text = read_text_file(path);
+  return text ? parse_dbpeek_file(*text) : DbUsageTable{};
 }
 
 void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
-  const std::string text = decode_lossy(output);
+  const std::string text = text::decode_lossy(output);
   std::string_view rest = text;
   for (bool header = true; !rest.empty(); header = false) {
     const auto newline = rest.find('\n');

@@ -1,13 +1,13 @@
 #include "kestrix/core/kro_check.h"
 
-#include "utf8_text.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 
 bool kro_supported(const std::string& helper) {
   // Any failure of the helper means the feature cannot be vouched for.
   const auto answer = plugins::run_pnx_helper({"panel-feature", "KRO"}, helper);
-  return answer && trim_space(*answer) == "true";
+  return answer && text::trim(*answer) == "true";
 }
 
 }  // namespace kestrix::core

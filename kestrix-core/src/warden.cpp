@@ -7,7 +7,7 @@
 #include "kestrix/core/user_namespace.h"
 #include "kestrix/json/record.h"
 #include "kestrix/plugins/helper_runner.h"
-#include "utf8_text.h"
+#include "kestrix/text.h"
 
 namespace kestrix::core {
 
@@ -43,16 +43,16 @@ WardenStatus run_dbadm_list(const std::string& dbadm, std::uint64_t limit_secs) 
   const auto run = plugins::run_with_timeout(dbadm, {"list"}, limit_secs, plugins::Stdin::Empty);
   if (!run) return error_status(spawn_failure_text(dbadm, run.error().message), std::nullopt);
 
-  const std::string out = decode_lossy(run->stdout_bytes);
+  const std::string out = text::decode_lossy(run->stdout_bytes);
   if (out.find("can't connect to socket") != std::string::npos) {
     return error_status(
         "%(util)s is disabled in the system. Please, run \"%(command)s\" to start the service",
         nlohmann::json{{"util", "MySQL warden"}, {"command", "service db_warden restart"}});
   }
-  const std::string err = decode_lossy(run->stderr_bytes);
+  const std::string err = text::decode_lossy(run->stderr_bytes);
   if (run->status == 0 && err.empty()) return WardenStatus{"enabled", std::nullopt, std::nullopt};
   return error_status("dbadm error: %(output)s",
-                      nlohmann::json{{"output", std::string(trim_space(err))}});
+                      nlohmann::json{{"output", std::string(text::trim(err))}});
 }
 
 WardenStatus query_warden_status(const std::string& dbadm, std::uint64_t limit_secs) {
@@ -70,8 +70,8 @@ std::string query_warden_mode(const std::string& helper_path, std::uint64_t limi
   const auto run =
       plugins::run_with_timeout(helper_path, {"warden-mode"}, limit_secs, plugins::Stdin::Empty);
   if (!run || run->status != 0) return "none";
-  const std::string out = decode_lossy(run->stdout_bytes);
-  const std::string_view answer = trim_space(out);
+  const std::string out = text::decode_lossy(run->stdout_bytes);
+  const std::string_view answer = text::trim(out);
   if (auto quoted = kestrix::json::decode<std::string>(answer)) return std::move(*quoted);
   return std::string(answer);
 }

@@ -121,24 +121,29 @@ bool Reader::enter() {
 // its value: an unsigned or negative integer when it has neither fraction nor
 // exponent and fits 64 bits, otherwise a float.
 bool Reader::scan_number(Number& n, bool convert) {
+  // Locals rather than members in the digit loops: the compiler cannot keep
+  // members in registers across the stores it sees.
+  const char* const data = text_.data();
+  const char* const end = data + text_.size();
+  const char* p = data + pos_;
   const std::size_t start = pos_;
-  const std::size_t size = text_.size();
+  auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
+  auto is_digit = [&](const char* q) { return q < end && *q >= '0' && *q <= '9'; };
+
   bool positive = true;
-  if (text_[pos_] == '-') {
+  if (*p == '-') {
     positive = false;
-    ++pos_;
+    ++p;
   }
-  if (pos_ >= size) return fail_here("EOF while parsing a value");
-  unsigned char c = static_cast<unsigned char>(text_[pos_++]);
+  if (p >= end) return here(), fail_here("EOF while parsing a value");
+  unsigned char c = static_cast<unsigned char>(*p++);
   std::uint64_t significand = 0;
-  bool is_float = false;
   bool overflow = false;  // the digits no longer fit 64 bits
-  int significant = 0;  // digits taken into `significand`
+  int significant = 0;    // digits taken into `significand`
   auto take_digit = [&](unsigned char d) {
     std::uint64_t digit = d - '0';
     // Nineteen digits always fit; only the twentieth needs the check.
-    if (significant >= 19 &&
-        (overflow || significand > (UINT64_MAX - digit) / 10)) {
+    if (significant >= 19 && (overflow || significand > (UINT64_MAX - digit) / 10)) {
       overflow = true;
       return false;
     }
@@ -147,35 +152,34 @@ bool Reader::scan_number(Number& n, bool convert) {
     return true;
   };
   if (c == '0') {
-    if (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') return fail_peek("invalid number");
+    if (is_digit(p)) return here(), fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
     significand = c - '0';
     significant = 1;
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
-      take_digit(static_cast<unsigned char>(text_[pos_++]));
+    while (is_digit(p)) take_digit(static_cast<unsigned char>(*p++));
   } else {
-    return fail_here("invalid number");
+    return here(), fail_here("invalid number");
   }
+  bool is_float = false;
   int fraction_digits = 0;
-  if (pos_ < size && text_[pos_] == '.') {
+  if (p < end && *p == '.') {
     is_float = true;
-    ++pos_;
-    std::size_t digits = pos_;
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9')
-      if (take_digit(static_cast<unsigned char>(text_[pos_++]))) ++fraction_digits;
-    if (pos_ == digits)
-      return fail_peek(pos_ < size ? "invalid number" : "EOF while parsing a value");
+    const char* digits = ++p;
+    while (is_digit(p))
+      if (take_digit(static_cast<unsigned char>(*p++))) ++fraction_digits;
+    if (p == digits) return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
   }
   bool has_exponent = false;
-  if (pos_ < size && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+  if (p < end && (*p == 'e' || *p == 'E')) {
     is_float = has_exponent = true;
-    ++pos_;
-    if (pos_ < size && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
-    if (pos_ >= size) return fail_here("EOF while parsing a value");
-    c = static_cast<unsigned char>(text_[pos_++]);
-    if (c < '0' || c > '9') return fail_here("invalid number");
-    while (pos_ < size && text_[pos_] >= '0' && text_[pos_] <= '9') ++pos_;
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p >= end) return here(), fail_here("EOF while parsing a value");
+    c = static_cast<unsigned char>(*p++);
+    if (c < '0' || c > '9') return here(), fail_here("invalid number");
+    while (is_digit(p)) ++p;
   }
+  here();
   if (!convert) return true;
   if (overflow) is_float = true;
 
@@ -579,9 +583,12 @@ bool Reader::open(std::string_view expected_prefix, std::string_view expected_na
   return invalid_type(expected_prefix, expected_name);
 }
 
-bool Reader::next_element(bool& first, bool& more) {
-  int c = peek_ws();
-  if (c == ']') {
+// Arrays and objects separate their members alike. Leaves the first byte
+// of the next member in `c` when there is one.
+bool Reader::next_member(bool& first, bool& more, int& c, char close, const char* eof,
+                         const char* expected) {
+  c = peek_ws();
+  if (c == close) {
     more = false;
     return true;
   }
@@ -589,34 +596,27 @@ bool Reader::next_element(bool& first, bool& more) {
     ++pos_;
     c = peek_ws();
   } else if (c == -1) {
-    return fail_peek("EOF while parsing a list");
+    return fail_peek(eof);
   } else if (!first) {
-    return fail_peek("expected `,` or `]`");
+    return fail_peek(expected);
   }
   first = false;
-  if (c == ']') return fail_peek("trailing comma");
+  if (c == close) return fail_peek("trailing comma");
   if (c == -1) return fail_peek("EOF while parsing a value");
   more = true;
   return true;
 }
 
+bool Reader::next_element(bool& first, bool& more) {
+  int c;
+  return next_member(first, more, c, ']', "EOF while parsing a list", "expected `,` or `]`");
+}
+
 bool Reader::next_key(bool& first, bool& more, std::string_view& key) {
-  int c = peek_ws();
-  if (c == '}') {
-    more = false;
-    return true;
-  }
-  if (c == ',' && !first) {
-    ++pos_;
-    c = peek_ws();
-  } else if (c == -1) {
-    return fail_peek("EOF while parsing an object");
-  } else if (!first) {
-    return fail_peek("expected `,` or `}`");
-  }
-  first = false;
-  if (c == '}') return fail_peek("trailing comma");
-  if (c == -1) return fail_peek("EOF while parsing a value");
+  int c;
+  if (!next_member(first, more, c, '}', "EOF while parsing an object", "expected `,` or `}`"))
+    return false;
+  if (!more) return true;
   if (c != '"') return fail_peek("key must be a string");
   ++pos_;
   // Keys without escapes are handed out in place.

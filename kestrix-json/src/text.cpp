@@ -5,6 +5,40 @@
 namespace kestrix::text {
 namespace {
 
+// Length of the well-formed sequence at `i`, or 0 with `bad` set to the
+// length of the maximal invalid subpart (at least 1).
+std::size_t sequence_at(std::string_view s, std::size_t i, std::size_t& bad) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return 1;
+  std::size_t need = 0;
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    bad = 1;
+    return 0;
+  }
+  std::size_t n = 1;
+  for (; n <= need; ++n) {
+    if (i + n >= s.size()) break;
+    const auto b = static_cast<unsigned char>(s[i + n]);
+    const unsigned char min = n == 1 ? lo : 0x80, max = n == 1 ? hi : 0xBF;
+    if (b < min || b > max) break;
+  }
+  if (n == need + 1) return n;
+  bad = n;
+  return 0;
+}
+
+
 unsigned char byte(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
 
 bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
@@ -175,6 +209,22 @@ std::optional<std::string> ascii_upper(std::string_view s) {
 
 std::optional<std::string> ascii_lower(std::string_view s) {
   return map_to_ascii(s, false, lower_ascii_of);
+}
+
+std::string decode_lossy(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t bad = 0;
+    if (const std::size_t n = sequence_at(bytes, i, bad)) {
+      out.append(bytes.substr(i, n));
+      i += n;
+    } else {
+      out.append("\xEF\xBF\xBD");
+      i += bad;
+    }
+  }
+  return out;
 }
 
 }  // namespace kestrix::text

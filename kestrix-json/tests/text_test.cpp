@@ -68,5 +68,15 @@ TEST(CoreTextTest, LinesAndFields) {
   EXPECT_EQ(fields(" a \t b\xE3\x80\x80" "c "), (std::vector<std::string_view>{"a", "b", "c"}));
 }
 
+TEST(Utf8Lossy, EachBadSequenceBecomesOneReplacement) {
+  const std::string r = "\xEF\xBF\xBD";
+  EXPECT_EQ(decode_lossy("plain"), "plain");
+  EXPECT_EQ(decode_lossy("a\xFF" "b"), "a" + r + "b");
+  EXPECT_EQ(decode_lossy("\xE2\x82z"), r + "z");          // two bytes, one replacement
+  EXPECT_EQ(decode_lossy("\xFF\xFE"), r + r);             // two lone bytes, two
+  EXPECT_EQ(decode_lossy("end\xF0\x9F\x98"), "end" + r);  // unfinished at the end
+  EXPECT_EQ(decode_lossy("\xC3\xA9"), "\xC3\xA9");
+}
+
 }  // namespace
 }  // namespace kestrix::text

@@ -62,7 +62,7 @@ Result<std::string> run_helper(const std::string& program, const std::vector<std
   auto output = run_with_timeout(program, args, limit_secs, input);
   if (!output) return std::unexpected(output.error());
   if (output->status != 0) {
-    const std::string stderr_text = decode_lossy(output->stderr_bytes);
+    const std::string stderr_text = text::decode_lossy(output->stderr_bytes);
     return fail(program + " exited with " + status_text(output->status) + ": " +
                 std::string(excerpt(text::trim(stderr_text), STDERR_EXCERPT_BYTES)));
   }

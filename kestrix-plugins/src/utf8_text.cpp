@@ -60,25 +60,6 @@ std::string utf8_fault_text(const Utf8Fault& fault) {
          std::to_string(fault.index);
 }
 
-std::string decode_lossy(std::string_view bytes) {
-  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  std::string out;
-  out.reserve(bytes.size());
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    std::size_t width = 0;
-    if (auto fault = check_at(bytes, i, width)) {
-      out += kReplacement;
-      // An unfinished sequence at the end is one replacement for the rest.
-      i = fault->length == 0 ? bytes.size() : i + fault->length;
-    } else {
-      out.append(bytes.substr(i, width));
-      i += width;
-    }
-  }
-  return out;
-}
-
 std::string_view excerpt(std::string_view text, std::size_t max_bytes) {
   if (text.size() <= max_bytes) return text;
   std::size_t end = max_bytes;

@@ -20,7 +20,4 @@ std::optional<Utf8Fault> find_utf8_fault(std::string_view bytes);
 // "incomplete utf-8 byte sequence from index I".
 std::string utf8_fault_text(const Utf8Fault& fault);
 
-// `bytes` with every invalid sequence replaced by U+FFFD.
-std::string decode_lossy(std::string_view bytes);
-
 }  // namespace kestrix::plugins

@@ -7,7 +7,8 @@
 
 namespace kestrix {
 
-// The file's bytes, or nothing when it cannot be opened or read.
+// The bytes of a regular file, or nothing when it is not one or cannot be
+// opened or read.
 std::optional<std::string> read_file(const std::string& path);
 
 // The file's text, or nothing when it cannot be read or is not UTF-8.

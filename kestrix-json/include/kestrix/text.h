@@ -12,6 +12,10 @@
 
 namespace kestrix::text {
 
+// `bytes` with every maximal invalid UTF-8 subpart replaced by U+FFFD, for
+// the output of outside tools, which promise nothing about encoding.
+std::string decode_lossy(std::string_view bytes);
+
 // Unicode White_Space, not just ASCII: the files are edited by hand and a
 // stray no-break space must not turn a number into garbage.
 bool is_white_space(char32_t c);

@@ -83,6 +83,8 @@ class Reader {
   bool fail_here(std::string description) { return fail_at(pos_, std::move(description)); }
   bool fail_peek(std::string description);
   bool expect_ident(std::string_view rest);
+  bool next_member(bool& first, bool& more, int& c, char close, const char* eof,
+                   const char* expected);
   bool scan_number(Number& n, bool convert);
   bool scan_string(std::string* out);
   bool invalid_type(std::string_view expected_prefix, std::string_view expected_name);
