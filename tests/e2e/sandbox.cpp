@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -222,6 +223,10 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   const std::string out_path = dir_ + "/io/stdout", err_path = dir_ + "/io/stderr";
   const std::string& stdout_target = opts.stdout_path.empty() ? out_path : opts.stdout_path;
 
+  int pipe_fds[2] = {-1, -1};
+  if (opts.stdout_closed_pipe && ::pipe2(pipe_fds, O_CLOEXEC) != 0) die("pipe2");
+  if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
+
   const pid_t pid = ::fork();
   if (pid < 0) die("fork");
   if (pid == 0) {
@@ -231,13 +236,15 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
     ::dup2(in, 0);
-    ::dup2(out, 1);
+    ::dup2(opts.stdout_closed_pipe ? pipe_fds[1] : out, 1);
     ::dup2(err, 2);
-    ::signal(SIGPIPE, SIG_DFL);
+    // An ignored SIGPIPE survives exec: the program must restore it itself.
+    ::signal(SIGPIPE, opts.stdout_closed_pipe ? SIG_IGN : SIG_DFL);
     ::execv(cargv[0], cargv.data());
     _exit(127);
   }
 
+  if (pipe_fds[1] >= 0) ::close(pipe_fds[1]);
   RunResult r;
   const auto deadline = std::chrono::steady_clock::now() + opts.timeout;
   int ws = 0;
@@ -255,7 +262,7 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   }
   if (WIFEXITED(ws)) r.status = WEXITSTATUS(ws);
   if (WIFSIGNALED(ws)) r.signal = WTERMSIG(ws);
-  if (opts.stdout_path.empty()) r.out = slurp(out_path);
+  if (opts.stdout_path.empty() && !opts.stdout_closed_pipe) r.out = slurp(out_path);
   r.err = slurp(err_path);
   return r;
 }

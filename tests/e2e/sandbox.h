@@ -1,6 +1,7 @@
 #pragma once
 // A private fixture tree for one run of the real binary, and the runner that
 // shows it at the real system paths inside a throw-away mount namespace.
+// Set E2E_KEEP=1 to keep the trees (under /tmp/nimbrel-e2e.*) for a look.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -47,6 +48,7 @@ struct RunOptions {
   std::optional<mode_t> umask;
   std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
+  bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
   std::chrono::seconds timeout{20};
 };
 

@@ -1,5 +1,6 @@
 // What the report looks like for each state of the snapshot file, and how
 // the fatal-error report and a failed write end the run.
+#include <csignal>
 #include <regex>
 
 #include "fixtures.h"
@@ -253,6 +254,13 @@ TEST_F(SnapshotFile, FailedWriteIsNotReportedAsSuccess) {
   EXPECT_EQ(r.signal, 0) << r;
   EXPECT_NE(r.status, 0) << r;
   EXPECT_NE(r.err, "") << r;
+}
+
+TEST_F(SnapshotFile, ReaderThatWentAwayEndsTheRunQuietly) {
+  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  const RunResult r = sb().run({"--json"}, {.stdout_closed_pipe = true});
+  EXPECT_EQ(r.signal, SIGPIPE) << r;
+  EXPECT_EQ(r.err, "");
 }
 
 }  // namespace

@@ -224,6 +224,7 @@ TEST_F(Warden, HungToolsAreGivenUpOn) {
   EXPECT_EQ(doc["mySqlWardMode"], "none");
   EXPECT_EQ(usernames(doc), std::vector<std::string>{"alice"});
 
+  sb().remove("/usr/share/kestrix3/standin/kestrix-ward-helper.warden-mode.hang");
   sb().hang(kDbadm, "list");
   r = sb().run({"--json"}, {.timeout = std::chrono::seconds(150)});
   ASSERT_FALSE(r.timed_out) << r;
