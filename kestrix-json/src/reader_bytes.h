@@ -1,0 +1,27 @@
+// Byte classes and message helpers shared by the reader's source files.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace kestrix::json::detail {
+
+// One table lookup per byte in the scanning loops.
+enum : unsigned char { kWs = 1, kDigit = 2, kStringStop = 4 };
+inline constexpr std::array<unsigned char, 256> kClass = [] {
+  std::array<unsigned char, 256> t{};
+  for (unsigned char c : {' ', '\n', '\t', '\r'}) t[c] |= kWs;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<unsigned char>(c)] |= kDigit;
+  for (int c = 0; c < 0x20; ++c) t[static_cast<unsigned char>(c)] |= kStringStop;
+  t['"'] |= kStringStop;
+  t['\\'] |= kStringStop;
+  return t;
+}();
+
+inline bool is_ws(unsigned char c) { return kClass[c] & kWs; }
+inline bool stops_string(unsigned char c) { return kClass[c] & kStringStop; }
+// A string the way a Rust-style debug formatter quotes it in messages.
+std::string quote_debug(std::string_view s);
+
+}  // namespace kestrix::json::detail
