@@ -65,11 +65,14 @@ bool Reader::scan_number(Number& n, bool convert) {
   here();
   if (!convert) return true;
 
-  // Then the value. Nineteen digits always fit 64 bits.
+  // Then the value.
   const std::size_t int_count = static_cast<std::size_t>(int_end - int_digits);
   const std::size_t frac_count =
       has_fraction ? static_cast<std::size_t>(frac_end - frac_digits) : 0;
-  if (!has_exponent && int_count + frac_count <= 19) {
+  // Integers of up to nineteen digits always fit 64 bits; decimals are only
+  // worth gathering when their digits may fit a double's 53 bits exactly.
+  const std::size_t digit_count = int_count + frac_count;
+  if (!has_exponent && (has_fraction ? digit_count <= 16 : digit_count <= 19)) {
     std::uint64_t significand = 0;
     for (const char* q = int_digits; q < int_end; ++q) significand = significand * 10 + (*q - '0');
     for (const char* q = frac_digits; q < frac_end; ++q) significand = significand * 10 + (*q - '0');
