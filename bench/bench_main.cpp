@@ -12,13 +12,21 @@ namespace {
 
 constexpr std::size_t kRows = 100000;
 
-const std::string& snapshot_text() {
-  static const std::string text = kestrix::bench::generate_snapshot(kRows);
-  return text;
+const std::string& snapshot_text(kestrix::bench::Figures kind = kestrix::bench::Figures::FullPrecision) {
+  static const std::string full = kestrix::bench::generate_snapshot(kRows);
+  static const std::string rounded =
+      kestrix::bench::generate_snapshot(kRows, kestrix::bench::Figures::Rounded);
+  return kind == kestrix::bench::Figures::Rounded ? rounded : full;
+}
+
+// Arg 0: figures of full precision; arg 1: figures rounded to two decimals.
+kestrix::bench::Figures figures_of(const benchmark::State& state) {
+  return state.range(0) ? kestrix::bench::Figures::Rounded
+                        : kestrix::bench::Figures::FullPrecision;
 }
 
 void BM_DecodeSnapshot(benchmark::State& state) {
-  const std::string& text = snapshot_text();
+  const std::string& text = snapshot_text(figures_of(state));
   for (auto _ : state) {
     auto data = kestrix::cli::decode_snapshot(text);
     if (!data) state.SkipWithError(data.error().c_str());
@@ -26,11 +34,11 @@ void BM_DecodeSnapshot(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_DecodeSnapshot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeSnapshot)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The yardstick: a fresh DOM parser each time, so allocation is included.
 void BM_SimdjsonFirstDomParse(benchmark::State& state) {
-  const simdjson::padded_string padded(snapshot_text());
+  const simdjson::padded_string padded(snapshot_text(figures_of(state)));
   for (auto _ : state) {
     simdjson::dom::parser parser;
     simdjson::dom::element doc;
@@ -40,7 +48,7 @@ void BM_SimdjsonFirstDomParse(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * padded.size()));
 }
-BENCHMARK(BM_SimdjsonFirstDomParse)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SimdjsonFirstDomParse)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 class NullSink final : public kestrix::json::Sink {
  public:

@@ -1,5 +1,6 @@
 #include "snapshot_gen.h"
 
+#include <cmath>
 #include <random>
 
 #include "kestrix/json/numbers.h"
@@ -8,8 +9,12 @@ namespace kestrix::bench {
 
 namespace {
 
-void figures(std::string& out, std::mt19937_64& rng, bool limits) {
-  std::uniform_real_distribution<double> usage(0.0, 400.0);
+void figures(std::string& out, std::mt19937_64& rng, bool limits, Figures kind) {
+  std::uniform_real_distribution<double> usage_dist(0.0, 400.0);
+  auto usage = [&](std::mt19937_64& g) {
+    double v = usage_dist(g);
+    return kind == Figures::Rounded ? std::round(v * 100) / 100 : v;
+  };
   auto num = [&](double v) { json::append_f64(out, v); };
   out += R"({"cpu":{"all":)";
   num(limits ? 100.0 : usage(rng));
@@ -32,7 +37,7 @@ void figures(std::string& out, std::mt19937_64& rng, bool limits) {
 
 }  // namespace
 
-std::string generate_snapshot(std::size_t rows) {
+std::string generate_snapshot(std::size_t rows, Figures kind) {
   std::mt19937_64 rng(20261208);
   std::string out;
   out.reserve(rows * 330 + 256);
@@ -44,9 +49,9 @@ std::string generate_snapshot(std::size_t rows) {
     out += R"(,"username":"user)" + n + R"(","domain":"site)" + n + R"(.example","reseller":")";
     out += (i % 50 == 0) ? "" : "reseller" + std::to_string(i % 7);
     out += R"(","usage":)";
-    figures(out, rng, false);
+    figures(out, rng, false, kind);
     out += R"(,"limit":)";
-    figures(out, rng, true);
+    figures(out, rng, true, kind);
     if (i % 97 == 0) {
       out += R"(,"restricted":true,"restriction":{"time":1765180000,"reason":"Violated the cpu limit"})";
     } else {
