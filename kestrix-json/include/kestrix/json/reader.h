@@ -47,6 +47,10 @@ class Reader {
   // Only white space may follow the document.
   bool finish();
 
+  // Bytes read so far, and bytes left.
+  std::size_t offset() const { return pos_; }
+  std::size_t remaining() const { return text_.size() - pos_; }
+
   const DecodeError& error() const { return error_; }
   std::string message() const { return describe(text_, error_); }
 

@@ -7,6 +7,7 @@
 // left out). The record type's own default member values are the defaults.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <expected>
 #include <optional>
@@ -73,7 +74,21 @@ bool read_seq(Reader& r, F&& element) {
 template <class T>
 bool read(Reader& r, std::vector<T>& v) {
   v.clear();
-  return read_seq(r, [&v](Reader& rr) { return read(rr, v.emplace_back()); });
+  const std::size_t start = r.offset();
+  return read_seq(r, [&](Reader& rr) {
+    // Long arrays of records (a snapshot's rows) would otherwise grow by
+    // doubling, moving every element and touching fresh memory each time.
+    // After a few elements their average size in the text tells how many
+    // the rest of the text can hold; never reserve more memory than that
+    // rest of the text takes.
+    if (v.size() == 16) {
+      const std::size_t used = rr.offset() - start;
+      const std::size_t rest = rr.remaining();
+      const std::size_t guess = v.size() + rest / (used / v.size() + 1);
+      v.reserve(std::min(guess, v.size() + rest / sizeof(T) + 1));
+    }
+    return read(rr, v.emplace_back());
+  });
 }
 
 // Calls entry(reader, key) for every member of a JSON object, with the
