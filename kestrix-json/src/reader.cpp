@@ -217,11 +217,7 @@ bool Reader::skip_value() {
     case '"': ++pos_; return scan_string(nullptr);
     case '[': {
       if (!enter()) return false;
-      if (peek_ws() == ']') {
-        ++pos_;
-        ++remaining_depth_;
-        return true;
-      }
+      if (peek_ws() == ']') return leave();
       for (;;) {
         if (!skip_value()) return false;
         c = peek_ws();
@@ -229,21 +225,13 @@ bool Reader::skip_value() {
           ++pos_;
           continue;
         }
-        if (c == ']') {
-          ++pos_;
-          ++remaining_depth_;
-          return true;
-        }
+        if (c == ']') return leave();
         return fail_peek(c == -1 ? "EOF while parsing a list" : "expected `,` or `]`");
       }
     }
     case '{': {
       if (!enter()) return false;
-      if (peek_ws() == '}') {
-        ++pos_;
-        ++remaining_depth_;
-        return true;
-      }
+      if (peek_ws() == '}') return leave();
       for (;;) {
         c = peek_ws();
         if (c != '"')
@@ -259,11 +247,7 @@ bool Reader::skip_value() {
           ++pos_;
           continue;
         }
-        if (c == '}') {
-          ++pos_;
-          ++remaining_depth_;
-          return true;
-        }
+        if (c == '}') return leave();
         return fail_peek(c == -1 ? "EOF while parsing an object" : "expected `,` or `}`");
       }
     }
@@ -378,11 +362,7 @@ bool Reader::colon() {
 
 bool Reader::end_seq() {
   int c = peek_ws();
-  if (c == ']') {
-    ++pos_;
-    ++remaining_depth_;
-    return true;
-  }
+  if (c == ']') return leave();
   if (c == ',') {
     ++pos_;
     return fail_peek(peek_ws() == ']' ? "trailing comma" : "trailing characters");
@@ -392,11 +372,7 @@ bool Reader::end_seq() {
 
 bool Reader::end_map() {
   int c = peek_ws();
-  if (c == '}') {
-    ++pos_;
-    ++remaining_depth_;
-    return true;
-  }
+  if (c == '}') return leave();
   if (c == ',') return fail_peek("trailing comma");
   return fail_peek(c == -1 ? "EOF while parsing an object" : "trailing characters");
 }

@@ -94,6 +94,12 @@ class Reader {
   bool invalid_type(std::string_view expected_prefix, std::string_view expected_name);
   bool read_number(Number& n, std::string_view expected);
   bool enter();
+  // Steps over the closing bracket of the container entered last.
+  bool leave() {
+    ++pos_;
+    ++remaining_depth_;
+    return true;
+  }
   bool end_seq();
   bool end_map();
 
