@@ -206,7 +206,7 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
 }
 
 DbUsageTable load_dbpeek_file(const std::string& path) {
-  const auto text = read_text_file(path);
+  const auto text = read_text_file(path, kDataFileLimit);
   return text ? parse_dbpeek_file(*text) : DbUsageTable{};
 }
 
