@@ -13,6 +13,7 @@
 #include "kestrix/core/kro_check.h"
 #include "kestrix/core/system_users.h"
 #include "kestrix/core/warden.h"
+#include "kestrix/plugins/child_guard.h"
 #include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
 #include "lookups.h"
@@ -72,6 +73,7 @@ int run(const std::vector<std::string>& argv) {
   // SIGCHLD inherited from the caller would make every helper unwaitable.
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGCHLD, SIG_DFL);
+  plugins::guard_children_against_termination();
 
   if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
 

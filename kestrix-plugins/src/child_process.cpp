@@ -3,16 +3,20 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
+#include <linux/close_range.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <utility>
+
+#include "child_guard.h"
 
 extern char** environ;
 
@@ -31,21 +35,40 @@ bool lift_above_std(UniqueFd& fd) {
   return true;
 }
 
-class FileActions {
- public:
-  FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-  ~FileActions() {
-    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-  bool ok() const { return ok_; }
+[[noreturn]] void give_up(int report_fd, int err) {
+  [[maybe_unused]] const ssize_t n = ::write(report_fd, &err, sizeof err);
+  ::_exit(127);
+}
 
- private:
-  posix_spawn_file_actions_t actions_;
-  bool ok_ = false;
-};
+// Everything the child does between fork and exec: async-signal-safe calls
+// only. Any failure goes to `report_fd` as an errno value and ends the child.
+[[noreturn]] void exec_child(const char* path, char* const* argv, Stdin input, int stdout_fd,
+                             int stderr_fd, int report_fd, pid_t parent, const sigset_t& mask) {
+  // The kernel sends this when the thread that forked us ends, whatever
+  // killed it; helpers are only started from the main thread, which lasts
+  // the whole run. A parent already gone before the call would never send it.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) give_up(report_fd, errno);
+  if (::getppid() != parent) ::_exit(127);
+  restore_signals_in_child(mask);
+
+  if (input == Stdin::Empty) {
+    const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null_fd < 0) give_up(report_fd, errno);
+    // dup2 onto itself would keep the close-on-exec flag.
+    if (null_fd == 0 ? ::fcntl(0, F_SETFD, 0) != 0 : ::dup2(null_fd, 0) < 0) give_up(report_fd, errno);
+  }
+  if (::dup2(stdout_fd, 1) < 0 || ::dup2(stderr_fd, 2) < 0) give_up(report_fd, errno);
+  // Descriptors that some library opened without close-on-exec stay with us;
+  // marking rather than closing keeps the report pipe until the exec.
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    rlimit lim{};
+    const rlim_t top = ::getrlimit(RLIMIT_NOFILE, &lim) == 0 ? lim.rlim_cur : 1024;
+    for (rlim_t fd = 3; fd < std::min<rlim_t>(top, 1u << 20); ++fd)
+      if (static_cast<int>(fd) != report_fd) ::close(static_cast<int>(fd));
+  }
+  ::execve(path, argv, environ);
+  give_up(report_fd, errno);
+}
 
 // glibc 2.36 declares pidfd_open without C linkage, so its wrapper does not
 // link from C++; the system call is the same. Returns -1 on old kernels.
@@ -65,28 +88,38 @@ Result<Pipe> make_pipe() {
 Result<ChildProcess> ChildProcess::spawn(const std::string& program,
                                          const std::vector<std::string>& args, Stdin input,
                                          int stdout_fd, int stderr_fd) {
-  FileActions actions;
-  if (!actions.ok()) return fail(os_error_text(ENOMEM));
-  int rc = 0;
-  if (input == Stdin::Empty)
-    rc = ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-  if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(actions.get(), stdout_fd, 1);
-  if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(actions.get(), stderr_fd, 2);
-  // Descriptors that some library opened without close-on-exec stay with us.
-  if (rc == 0) rc = ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
-  if (rc != 0) return fail(os_error_text(rc));
-
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // Closed by the exec, or carrying the errno of whatever failed before it.
+  auto report = make_pipe();
+  if (!report) return std::unexpected(report.error());
+  const pid_t parent = ::getpid();
   pid_t pid = -1;
-  rc = ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
-  if (rc != 0) return fail(os_error_text(rc));
+  {
+    GuardedSignalsBlocked blocked;
+    pid = ::fork();
+    if (pid < 0) return fail(os_error_text(errno));
+    if (pid == 0)
+      exec_child(program.c_str(), argv.data(), input, stdout_fd, stderr_fd,
+                 report->write_end.get(), parent, blocked.previous());
+    track_child(pid);
+  }
+  // From here on a termination signal kills and reaps the child.
+  ChildProcess child(pid, UniqueFd());
+  report->write_end.reset();
+  int exec_errno = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(report->read_end.get(), &exec_errno, sizeof exec_errno);
+  } while (got < 0 && errno == EINTR);
+  if (got == static_cast<ssize_t>(sizeof exec_errno)) return fail(os_error_text(exec_errno));
   // The child is ours and unreaped, so its pid cannot be reused meanwhile.
-  return ChildProcess(pid, UniqueFd(open_pidfd(pid)));
+  child.pidfd_.reset(open_pidfd(pid));
+  return child;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
@@ -99,10 +132,16 @@ ChildProcess::~ChildProcess() { kill_and_reap(); }
 void ChildProcess::kill_and_reap() {
   if (reaped_ || pid_ < 0) return;
   ::kill(pid_, SIGKILL);
+  GuardedSignalsBlocked blocked;
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+  mark_reaped();
+}
+
+void ChildProcess::mark_reaped() {
   reaped_ = true;
+  forget_child();
   pidfd_.reset();
 }
 
@@ -128,18 +167,20 @@ Result<int> ChildProcess::wait_with_limit(const std::string& program, std::uint6
   const auto start = Clock::now();
   for (;;) {
     int status = 0;
-    const pid_t got = ::waitpid(pid_, &status, WNOHANG);
-    if (got < 0 && errno == EINTR) continue;
+    pid_t got = -1;
+    int err = 0;
+    {
+      GuardedSignalsBlocked blocked;
+      got = ::waitpid(pid_, &status, WNOHANG);
+      err = errno;
+      if (got == pid_) mark_reaped();
+    }
+    if (got < 0 && err == EINTR) continue;
     if (got < 0) {
-      const int err = errno;
       kill_and_reap();
       return fail("failed to wait for helper: " + os_error_text(err));
     }
-    if (got == pid_) {
-      reaped_ = true;
-      pidfd_.reset();
-      return status;
-    }
+    if (got == pid_) return status;
     const auto elapsed = Clock::now() - start;
     const auto whole_secs =
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());

@@ -1,5 +1,6 @@
 // One started helper process: spawning it without a shell, waiting for it
-// under a time limit, and making sure it is reaped whatever happens.
+// under a time limit, and making sure it is reaped whatever happens, even
+// when the program itself is ended by a signal.
 #pragma once
 
 #include <sys/types.h>
@@ -50,6 +51,7 @@ class ChildProcess {
  private:
   ChildProcess(pid_t pid, UniqueFd pidfd) : pid_(pid), pidfd_(std::move(pidfd)) {}
   void sleep_until_exit_or(std::int64_t max_ms);
+  void mark_reaped();  // with the guarded signals blocked
 
   pid_t pid_ = -1;
   bool reaped_ = false;

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,6 +153,15 @@ TEST_F(HelperRunner, NonExecutableProgramCannotBeSpawned) {
   std::ofstream(prog) << "#!/bin/sh\n";
   EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message,
             "failed to spawn " + prog + ": Permission denied (os error 13)");
+}
+
+TEST_F(HelperRunner, ExecFailureIsReportedWithTheSystemText) {
+  // Neither a script nor a binary: the exec itself fails, after the fork.
+  const std::string prog = dir_.file("garbage");
+  std::ofstream(prog) << "\x7f" "ELF not really\n";
+  ::chmod(prog.c_str(), 0755);
+  EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message,
+            "failed to spawn " + prog + ": Exec format error (os error 8)");
 }
 
 TEST_F(HelperRunner, ProgramIsNotLookedUpInPath) {

@@ -50,6 +50,8 @@ struct RunOptions {
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
   bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
   std::chrono::seconds timeout{20};
+  int signal = 0;               // sent to the program once `signal_when` exists
+  std::string signal_when;      // a path as the program sees it
 };
 
 struct RunResult {

@@ -7,7 +7,7 @@
 #   TOOL.REQ.err   standard error
 #   TOOL.REQ.rc    exit status (default 0)
 #   TOOL.REQ.hang  present: never answer (the process itself sleeps, so a
-#                  kill closes its pipes)
+#                  kill closes its pipes); its pid is left in TOOL.REQ.pid
 # Without a .out file, a few requests are answered from small tables:
 #   users.tsv      uid, username, domain, reseller     -> "user-info-sys"
 #   resellers.tsv  reseller, user                      -> "reseller-users"
@@ -20,7 +20,10 @@ log=/run/standin.log
 
 req=${1-}
 base=$data/$tool.$req
-[ -f "$base.hang" ] && exec sleep 3600
+if [ -f "$base.hang" ]; then
+  { echo $$ >"$base.pid.new" && mv "$base.pid.new" "$base.pid"; } 2>/dev/null || :
+  exec sleep 3600
+fi
 [ -f "$base.err" ] && cat "$base.err" >&2
 rc=0
 [ -f "$base.rc" ] && rc=$(cat "$base.rc")

@@ -1,0 +1,164 @@
+#include "kestrix/plugins/child_guard.h"
+
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "kestrix/plugins/helper_runner.h"
+#include "script_dir.h"
+
+namespace kestrix::plugins {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ScriptDir;
+
+// Runs `body` in a forked process standing in for the program; it never
+// returns into the test.
+pid_t start_program(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const rlimit no_core{0, 0};  // SIGQUIT would dump one
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::_exit(body());
+  }
+  return pid;
+}
+
+int wait_status(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+pid_t read_pid_when_written(const std::string& file) {
+  for (auto waited = 0ms; waited < 5s; waited += 10ms) {
+    pid_t pid = 0;
+    std::ifstream(file) >> pid;
+    if (pid > 0) return pid;
+    std::this_thread::sleep_for(10ms);
+  }
+  return -1;
+}
+
+// Orphans become our children, so a helper left behind by the program can
+// be seen (and cleaned up) here instead of vanishing into pid 1.
+class ChildGuard : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); }
+  void TearDown() override {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+  }
+
+  // A program that runs one hanging helper; the helper's pid lands in a file.
+  pid_t start_hung_run(bool guarded) {
+    const auto prog = dir_.script("hang", "echo $$ > " + pidfile_ + "\nexec sleep 30");
+    const pid_t program = start_program([prog, guarded] {
+      if (guarded) guard_children_against_termination();
+      return run_with_timeout(prog, {}, 30) ? 0 : 1;
+    });
+    helper_ = read_pid_when_written(pidfile_);
+    return program;
+  }
+
+  // True when the helper has already been reaped by its parent; otherwise
+  // it is left over, and gets killed here.
+  bool helper_was_reaped() {
+    if (helper_ <= 0) return false;
+    const bool gone = ::waitpid(helper_, nullptr, WNOHANG) < 0 && errno == ECHILD;
+    if (!gone) {
+      ::kill(helper_, SIGKILL);
+      ::waitpid(helper_, nullptr, 0);
+    }
+    return gone;
+  }
+
+  ScriptDir dir_;
+  std::string pidfile_ = dir_.file("helper.pid");
+  pid_t helper_ = -1;
+};
+
+TEST_F(ChildGuard, TerminationSignalsKillAndReapTheHelperThenEndTheProgramAlike) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    SCOPED_TRACE(sig);
+    ::unlink(pidfile_.c_str());
+    const pid_t program = start_hung_run(true);
+    ASSERT_GT(helper_, 0);
+    ::kill(program, sig);
+    const int status = wait_status(program);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+    EXPECT_TRUE(helper_was_reaped());
+  }
+}
+
+TEST_F(ChildGuard, SigkillOfTheProgramStillKillsTheHelper) {
+  const pid_t program = start_hung_run(true);
+  ASSERT_GT(helper_, 0);
+  ::kill(program, SIGKILL);
+  wait_status(program);
+  // The helper is now ours: it must die of its parent-death signal.
+  int status = 0;
+  pid_t got = 0;
+  for (auto waited = 0ms; waited < 2s && got == 0; waited += 10ms) {
+    got = ::waitpid(helper_, &status, WNOHANG);
+    if (got == 0) std::this_thread::sleep_for(10ms);
+  }
+  if (got == 0) helper_was_reaped();
+  ASSERT_EQ(got, helper_) << "the helper outlived the program";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+}
+
+TEST_F(ChildGuard, SignalArrivingWhileTheHelperStartsIsNotLost) {
+  // The helper signals its parent at once, often before the parent has
+  // even finished starting it.
+  const auto prog = dir_.script("early", "echo $$ > " + pidfile_ + "\nkill -TERM $PPID\nexec sleep 30");
+  for (int i = 0; i < 10; ++i) {
+    ::unlink(pidfile_.c_str());
+    const pid_t program = start_program([prog] {
+      guard_children_against_termination();
+      run_with_timeout(prog, {}, 30);
+      return 0;
+    });
+    const int status = wait_status(program);
+    helper_ = read_pid_when_written(pidfile_);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+    EXPECT_TRUE(helper_was_reaped());
+  }
+}
+
+TEST_F(ChildGuard, WithoutARunningHelperSignalsActAsBefore) {
+  // Ignored stays ignored, and the helper does not inherit a blocked mask.
+  const auto prog = dir_.script("hup", "kill -HUP $PPID\nexec grep ^SigBlk /proc/self/status");
+  const pid_t ignoring = start_program([prog] {
+    ::signal(SIGHUP, SIG_IGN);
+    guard_children_against_termination();
+    auto out = run_with_timeout(prog, {}, 5);
+    return out && out->stdout_bytes == "SigBlk:\t0000000000000000\n" ? 0 : 1;
+  });
+  const int status = wait_status(ignoring);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+
+  const pid_t idle = start_program([] {
+    guard_children_against_termination();
+    ::raise(SIGTERM);
+    return 0;
+  });
+  const int idle_status = wait_status(idle);
+  EXPECT_TRUE(WIFSIGNALED(idle_status) && WTERMSIG(idle_status) == SIGTERM);
+}
+
+}  // namespace
+}  // namespace kestrix::plugins
