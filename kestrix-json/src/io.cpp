@@ -10,15 +10,20 @@
 
 namespace kestrix {
 
-std::optional<std::string> read_file(const std::string& path) {
+Result<std::string> load_file(const std::string& path) {
   // Without blocking, and only regular files: a FIFO or device planted at
   // one of our paths must neither stall nor flood the run.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return fail(os_error_text(errno));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
+    const int why = errno;
     ::close(fd);
-    return std::nullopt;
+    return fail(os_error_text(why));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail("not a regular file");
   }
   std::string data;
   if (st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size) + 1);
@@ -39,18 +44,31 @@ std::optional<std::string> read_file(const std::string& path) {
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
+      const int why = errno;
       ::close(fd);
-      return std::nullopt;
+      return fail(os_error_text(why));
     }
   }
   ::close(fd);
   return data;
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-  auto data = read_file(path);
-  if (!data || !is_utf8(*data)) return std::nullopt;
+Result<std::string> load_text_file(const std::string& path) {
+  auto data = load_file(path);
+  if (data && !is_utf8(*data)) return fail("not valid UTF-8");
   return data;
+}
+
+std::optional<std::string> read_file(const std::string& path) {
+  auto data = load_file(path);
+  if (!data) return std::nullopt;
+  return std::move(*data);
+}
+
+std::optional<std::string> read_text_file(const std::string& path) {
+  auto data = load_text_file(path);
+  if (!data) return std::nullopt;
+  return std::move(*data);
 }
 
 bool is_utf8(std::string_view bytes) {

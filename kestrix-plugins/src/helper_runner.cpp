@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "child_process.h"
+#include "kestrix/log.h"
 #include "kestrix/text.h"
 #include "stream_readers.h"
 #include "utf8_text.h"
@@ -17,11 +18,8 @@ constexpr std::chrono::seconds PIPE_GRACE{1};
 
 constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
-}  // namespace
-
-Result<HelperOutput> run_with_timeout(const std::string& program,
-                                      const std::vector<std::string>& args,
-                                      std::uint64_t limit_secs, Stdin input) {
+Result<HelperOutput> run_child(const std::string& program, const std::vector<std::string>& args,
+                               std::uint64_t limit_secs, Stdin input) {
   const auto spawn_failure = [&program](const Error& e) {
     return fail("failed to spawn " + program + ": " + e.message);
   };
@@ -55,6 +53,25 @@ Result<HelperOutput> run_with_timeout(const std::string& program,
   readers.stop();
   auto buffers = readers.join();
   return HelperOutput{std::move(buffers[0]), std::move(buffers[1]), *status};
+}
+
+}  // namespace
+
+Result<HelperOutput> run_with_timeout(const std::string& program,
+                                      const std::vector<std::string>& args,
+                                      std::uint64_t limit_secs, Stdin input) {
+  const auto start = std::chrono::steady_clock::now();
+  auto result = run_child(program, args, limit_secs, input);
+  log::event(log::Level::Debug, "kestrix_plugins::helper_runner", [&] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::string line = "ran " + program + " with " + std::to_string(args.size()) +
+                       (args.size() == 1 ? " argument" : " arguments") + " in " +
+                       std::to_string(ms.count()) + " ms: ";
+    line += result ? status_text(result->status) : "failed: " + result.error().message;
+    return line;
+  });
+  return result;
 }
 
 Result<std::string> run_helper(const std::string& program, const std::vector<std::string>& args,

@@ -5,7 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "kestrix/error.h"
+
 namespace kestrix {
+
+// The bytes of a regular file, or why not: the system's error text, "not a
+// regular file" or (for the text) "not valid UTF-8".
+Result<std::string> load_file(const std::string& path);
+Result<std::string> load_text_file(const std::string& path);
 
 // The bytes of a regular file, or nothing when it is not one or cannot be
 // opened or read.
