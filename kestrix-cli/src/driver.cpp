@@ -94,6 +94,8 @@ int run(const std::vector<std::string>& argv) {
   // SIGCHLD inherited from the caller would make every helper unwaitable.
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGCHLD, SIG_DFL);
+  // Fixes the log's level while standard error is still what we were given.
+  (void)log::process_logger();
 
   if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
 

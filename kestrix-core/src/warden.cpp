@@ -46,15 +46,16 @@ void touch_warden_timestamp(const std::string& path) {
     return;
   }
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const int why = regular && ::futimens(fd, nullptr) != 0 ? errno : 0;
+  ::close(fd);
+  if (!regular) {
     log::event(log::Level::Info, TARGET,
                [&] { return path + " is not a regular file; not touched"; });
-  } else if (::futimens(fd, nullptr) != 0) {
-    const int why = errno;
+  } else if (why != 0) {
     log::event(log::Level::Info, TARGET,
                [&] { return "cannot set the times of " + path + ": " + os_error_text(why); });
   }
-  ::close(fd);
 }
 
 WardenStatus run_dbadm_list(const std::string& dbadm, std::uint64_t limit_secs) {

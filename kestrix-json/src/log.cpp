@@ -1,5 +1,6 @@
 #include "kestrix/log.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -76,10 +77,13 @@ void Logger::emit(const Event& event) noexcept {
 }
 
 Logger& process_logger() noexcept {
-  // Read once: the threshold is fixed for the whole run.
+  // Read once: the threshold is fixed for the whole run. A standard error
+  // that was closed at start means no log at all: the descriptor number may
+  // later be handed to a file or pipe we open, which must not get our lines.
   static Logger logger = [] {
     const char* value = std::getenv(LEVEL_VARIABLE);
-    return Logger(value ? parse_level(value) : std::nullopt, STDERR_FILENO);
+    const bool stderr_open = ::fcntl(STDERR_FILENO, F_GETFD) >= 0;
+    return Logger(value && stderr_open ? parse_level(value) : std::nullopt, STDERR_FILENO);
   }();
   return logger;
 }

@@ -49,6 +49,8 @@ struct RunOptions {
   std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
   bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
+  std::vector<std::string> env;  // "NAME=value" entries added to the program's environment
+  std::string stderr_path;       // redirect standard error to this file; "-" closes it
   std::chrono::seconds timeout{20};
 };
 

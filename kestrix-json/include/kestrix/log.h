@@ -71,7 +71,9 @@ class Logger final : public EventSink {
 };
 
 // The process's logger: standard error, threshold read from NIMBREL_TOP_LOG
-// on first use and fixed from then on.
+// on first use and fixed from then on (none when standard error is closed
+// at that moment). The program calls it first thing, before it opens
+// anything that could take a closed standard error's descriptor number.
 Logger& process_logger() noexcept;
 
 inline bool enabled(Level level) noexcept { return process_logger().enabled(level); }
