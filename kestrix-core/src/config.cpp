@@ -183,7 +183,8 @@ Config load_config(const std::string& path) {
     });
     return Config::defaults();
   }
-  auto config = parse_config(*content, log::enabled(Level::Warn) ? &log::process_logger() : nullptr);
+  EventSink* events = log::enabled(Level::Warn) ? &log::process_logger() : nullptr;
+  auto config = parse_config(*content, events);
   if (!config) {
     log::event(Level::Warn, kTarget, [&] {
       return path + ": " + config.error().message + "; using the defaults";

@@ -44,8 +44,9 @@ DaemonStatus daemon_status(const std::string& pid_file_path) {
   }
 
   if (::kill(static_cast<pid_t>(*pid), 0) == 0) {
-    log::event(log::Level::Debug, TARGET,
-               [&] { return "process " + std::to_string(*pid) + " of " + pid_file_path + " is alive"; });
+    log::event(log::Level::Debug, TARGET, [&] {
+      return "process " + std::to_string(*pid) + " of " + pid_file_path + " is alive";
+    });
     return DaemonStatus::Running;
   }
   // EPERM and the like mean the process exists but is not ours to signal:

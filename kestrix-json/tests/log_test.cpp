@@ -1,14 +1,13 @@
 #include "kestrix/log.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace kestrix::log {
 namespace {

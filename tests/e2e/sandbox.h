@@ -51,6 +51,7 @@ struct RunOptions {
   bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
   std::vector<std::string> env;  // "NAME=value" entries added to the program's environment
   std::string stderr_path;       // redirect standard error to this file; "-" closes it
+  bool stderr_closed_pipe = false;  // standard error is a pipe nobody reads; SIGPIPE default
   std::chrono::seconds timeout{20};
 };
 
