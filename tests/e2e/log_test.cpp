@@ -92,6 +92,27 @@ TEST_F(Log, WarnNamesEachAbsorbedFailureWithItsReason) {
   for (const auto& line : lines_of(r.err)) EXPECT_TRUE(std::regex_match(line, layout)) << line;
 }
 
+TEST_F(Log, ToolAndResellerFailuresAreNamed) {
+  sb().answer(kWard, "warden-mode", "", 1, "no mode\n");
+  sb().answer(kDbpeek, "-c", "", 2, "access denied");
+  sb().answer(kPnx, "reseller-users", "", 4);
+  const RunResult quiet = sb().run({"--json", "--for-reseller", "rita"}, without_log());
+  const RunResult r = sb().run({"--json", "--for-reseller", "rita"}, with_log("warn"));
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(r.out, quiet.out);
+  EXPECT_TRUE(has_line(r, "nimbrel-top: WARN kestrix_core::warden: warden-mode failed, mode 'none': "
+                          "/usr/share/kestrix3/scripts/kestrix-ward-helper exited with exit "
+                          "status: 1: no mode"))
+      << r.err;
+  EXPECT_TRUE(has_line(r, "nimbrel-top: WARN kestrix_core::dbpeek: /usr/sbin/dbpeek -c exited with "
+                          "exit status: 2, database usage not refreshed: access denied"))
+      << r.err;
+  EXPECT_TRUE(has_line(r, "nimbrel-top: WARN kestrix_cli::caller: reseller-users failed, only the "
+                          "reseller's own row is visible: " + std::string(kPnxPath) +
+                          " exited with exit status: 4: "))
+      << r.err;
+}
+
 TEST_F(Log, TheExistingConfigurationWarningIsShown) {
   sb().write(kConfig, "log_level = verbose\n");
   const RunResult r = sb().run({"--json"}, with_log("warn"));
