@@ -6,6 +6,7 @@
 
 #include "kestrix/core/system_users.h"
 #include "kestrix/core/user_namespace.h"
+#include "kestrix/log.h"
 
 namespace kestrix::cli {
 namespace {
@@ -56,7 +57,14 @@ std::optional<std::vector<std::string>> allowed_names_for(const Caller& caller, 
     // identify_caller refuses this already; a second guard costs nothing here.
     if (!may_name_reseller(caller, reseller)) return std::vector<std::string>{};
     std::vector<std::string> names;
-    if (auto users = reseller_users(reseller)) names = std::move(*users);
+    if (auto users = reseller_users(reseller)) {
+      names = std::move(*users);
+    } else {
+      log::event(log::Level::Warn, "kestrix_cli::caller", [&] {
+        return "reseller-users failed, only the reseller's own row is visible: " +
+               users.error().message;
+      });
+    }
     if (std::find(names.begin(), names.end(), reseller) == names.end()) names.push_back(reseller);
     return names;
   }

@@ -13,6 +13,7 @@
 #include "kestrix/core/kro_check.h"
 #include "kestrix/core/system_users.h"
 #include "kestrix/core/warden.h"
+#include "kestrix/log.h"
 #include "kestrix/plugins/child_guard.h"
 #include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
@@ -27,6 +28,13 @@
 namespace kestrix::cli {
 
 namespace {
+
+constexpr std::string_view TARGET = "kestrix_cli::driver";
+
+// A failed lookup leaves its table empty; the log says why.
+void log_lookup_failure(std::string_view what, const Error& error) {
+  log::event(log::Level::Warn, TARGET, [&] { return std::string(what) + error.message; });
+}
 
 // A document is the last thing a run prints: its exit status stands unless
 // standard output failed.
@@ -45,13 +53,22 @@ int print_report(const ReportDocument& doc) {
 PanelInfoByUid panel_info_for(const std::vector<TopUser>& rows) {
   if (rows.empty()) return {};
   auto lookup = plugins::user_info_sys(row_uids(rows));
-  return lookup ? panel_info_by_uid(*lookup) : PanelInfoByUid{};
+  if (!lookup) {
+    log_lookup_failure("user-info-sys failed, no domains or resellers from the panel: ",
+                       lookup.error());
+    return {};
+  }
+  return panel_info_by_uid(*lookup);
 }
 
 NameSet admin_names_for(const Caller& caller) {
   if (!caller.is_root) return {};
   auto names = plugins::admins();
-  return names ? NameSet(names->begin(), names->end()) : NameSet{};
+  if (!names) {
+    log_lookup_failure("admins failed, no administrator is hidden: ", names.error());
+    return {};
+  }
+  return NameSet(names->begin(), names->end());
 }
 
 core::DbUsageTable db_usage_for(bool merge_mysql) {
@@ -63,7 +80,12 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
 plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<TopUser>& rows,
                                        const NamesByUid& names) {
   if (!merge_mysql) return {};
-  return plugins::ward_limits(ward_limit_names(rows, names)).value_or(plugins::WardLimitsMap{});
+  auto limits = plugins::ward_limits(ward_limit_names(rows, names));
+  if (!limits) {
+    log_lookup_failure("limits failed, no MySQL limits: ", limits.error());
+    return {};
+  }
+  return std::move(*limits);
 }
 
 }  // namespace
@@ -74,6 +96,8 @@ int run(const std::vector<std::string>& argv) {
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGCHLD, SIG_DFL);
   plugins::guard_children_against_termination();
+  // Fixes the log's level while standard error is still what we were given.
+  (void)log::process_logger();
 
   if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
 

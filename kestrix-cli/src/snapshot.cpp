@@ -2,6 +2,7 @@
 
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
+#include "kestrix/log.h"
 
 namespace kestrix::cli {
 
@@ -83,8 +84,11 @@ std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text) 
 }
 
 Result<SavedTopData> read_saved_top_data(double now, const std::string& path) {
-  auto text = read_text_file(path, kDataFileLimit);
+  auto text = load_text_file(path, kDataFileLimit);
   if (!text) {
+    log::event(log::Level::Warn, "kestrix_cli::snapshot", [&] {
+      return "cannot read " + path + ": " + text.error().message + "; the snapshot is empty";
+    });
     SavedTopData empty;
     empty.timestamp = now;
     return empty;

@@ -174,12 +174,23 @@ std::expected<Config, ConfigError> parse_config(std::string_view text_in, EventS
 }
 
 Config load_config(const std::string& path) {
-  // The tool must run without a usable file, so every failure quietly means
-  // the defaults; nobody is there to read a message.
-  const auto content = read_text_file(path);
-  if (!content) return Config::defaults();
-  auto config = parse_config(*content);
-  if (!config) return Config::defaults();
+  // The tool must run without a usable file, so every failure means the
+  // defaults; only the diagnostic log says why.
+  const auto content = load_text_file(path);
+  if (!content) {
+    log::event(Level::Info, kTarget, [&] {
+      return "cannot read " + path + ": " + content.error().message + "; using the defaults";
+    });
+    return Config::defaults();
+  }
+  EventSink* events = log::enabled(Level::Warn) ? &log::process_logger() : nullptr;
+  auto config = parse_config(*content, events);
+  if (!config) {
+    log::event(Level::Warn, kTarget, [&] {
+      return path + ": " + config.error().message + "; using the defaults";
+    });
+    return Config::defaults();
+  }
   return std::move(*config);
 }
 

@@ -6,25 +6,57 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "kestrix/error.h"
 #include "kestrix/io.h"
+#include "kestrix/log.h"
 #include "kestrix/text.h"
 
 namespace kestrix::core {
 
+namespace {
+constexpr std::string_view TARGET = "kestrix_core::daemon_status";
+// Enough of a garbled pid file to recognise it.
+constexpr std::size_t CONTENT_EXCERPT = 64;
+}  // namespace
+
 DaemonStatus daemon_status(const std::string& pid_file_path) {
-  const auto content = read_text_file(pid_file_path);
-  if (!content) return DaemonStatus::Stopped;
+  const auto content = load_text_file(pid_file_path);
+  if (!content) {
+    log::event(log::Level::Info, TARGET, [&] {
+      return "cannot read " + pid_file_path + ": " + content.error().message +
+             "; the daemon counts as stopped";
+    });
+    return DaemonStatus::Stopped;
+  }
 
   // A pid file that exists but names no process (empty, garbled, or a
   // non-positive id that kill() would treat as a process group) is the
   // leftover of a daemon that died without cleaning up.
-  const auto pid = text::parse_decimal<std::int32_t>(text::trim(*content));
-  if (!pid || *pid <= 0) return DaemonStatus::DeadButLocked;
+  const std::string_view pid_text = text::trim(*content);
+  const auto pid = text::parse_decimal<std::int32_t>(pid_text);
+  if (!pid || *pid <= 0) {
+    log::event(log::Level::Info, TARGET, [&] {
+      return pid_file_path + " names no process ('" +
+             std::string(text::first_chars(pid_text, CONTENT_EXCERPT)) +
+             "'); the daemon counts as dead";
+    });
+    return DaemonStatus::DeadButLocked;
+  }
 
-  if (::kill(static_cast<pid_t>(*pid), 0) == 0) return DaemonStatus::Running;
+  if (::kill(static_cast<pid_t>(*pid), 0) == 0) {
+    log::event(log::Level::Debug, TARGET, [&] {
+      return "process " + std::to_string(*pid) + " of " + pid_file_path + " is alive";
+    });
+    return DaemonStatus::Running;
+  }
   // EPERM and the like mean the process exists but is not ours to signal:
   // only ESRCH disproves that the daemon is alive.
-  return errno == ESRCH ? DaemonStatus::DeadButLocked : DaemonStatus::Running;
+  const int why = errno;
+  log::event(why == ESRCH ? log::Level::Info : log::Level::Debug, TARGET, [&] {
+    return "process " + std::to_string(*pid) + " of " + pid_file_path + ": " + os_error_text(why) +
+           (why == ESRCH ? "; the daemon counts as dead" : "; the daemon counts as running");
+  });
+  return why == ESRCH ? DaemonStatus::DeadButLocked : DaemonStatus::Running;
 }
 
 std::string_view daemon_status_text(DaemonStatus status) {

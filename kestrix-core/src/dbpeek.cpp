@@ -8,6 +8,7 @@
 
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
+#include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
 
@@ -16,6 +17,8 @@ namespace kestrix::core {
 namespace kj = kestrix::json;
 
 namespace {
+
+constexpr std::string_view TARGET = "kestrix_core::dbpeek";
 
 struct DbPeekData {
   DbUsageTable dbward_data;
@@ -206,8 +209,21 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
 }
 
 DbUsageTable load_dbpeek_file(const std::string& path) {
-  const auto text = read_text_file(path, kDataFileLimit);
-  return text ? parse_dbpeek_file(*text) : DbUsageTable{};
+  const auto text = load_text_file(path, kDataFileLimit);
+  if (!text) {
+    log::event(log::Level::Info, TARGET, [&] {
+      return "cannot read " + path + ": " + text.error().message + "; no database usage from it";
+    });
+    return {};
+  }
+  auto data = kj::decode<DbPeekData>(*text);
+  if (!data) {
+    log::event(log::Level::Warn, TARGET, [&] {
+      return "cannot decode " + path + ": " + data.error() + "; no database usage from it";
+    });
+    return {};
+  }
+  return std::move(data->dbward_data);
 }
 
 void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
@@ -224,7 +240,20 @@ void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
 void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
                           std::uint64_t limit_secs) {
   const auto run = plugins::run_with_timeout(program, {"-c"}, limit_secs, plugins::Stdin::Empty);
-  if (!run || run->status != 0) return;
+  if (!run) {
+    log::event(log::Level::Warn, TARGET, [&] {
+      return program + " -c failed, database usage not refreshed: " + run.error().message;
+    });
+    return;
+  }
+  if (run->status != 0) {
+    log::event(log::Level::Warn, TARGET, [&] {
+      return program + " -c exited with " + plugins::status_text(run->status) +
+             ", database usage not refreshed: " +
+             std::string(plugins::excerpt(text::trim(text::decode_lossy(run->stderr_bytes)), 500));
+    });
+    return;
+  }
   merge_dbpeek_output(table, run->stdout_bytes);
 }
 

@@ -1,13 +1,29 @@
 #include "kestrix/core/kro_check.h"
 
+#include "kestrix/log.h"
+#include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
 
 namespace kestrix::core {
 
 bool kro_supported(const std::string& helper) {
+  constexpr std::string_view target = "kestrix_core::kro_check";
   // Any failure of the helper means the feature cannot be vouched for.
   const auto answer = plugins::run_pnx_helper({"panel-feature", "KRO"}, helper);
-  return answer && text::trim(*answer) == "true";
+  if (!answer) {
+    log::event(log::Level::Warn, target, [&] {
+      return "KRO counted as unsupported: the helper could not be run: " + answer.error().message;
+    });
+    return false;
+  }
+  if (text::trim(*answer) != "true") {
+    log::event(log::Level::Info, target, [&] {
+      return "KRO counted as unsupported: the helper answered '" +
+             std::string(plugins::excerpt(text::trim(*answer), 200)) + "'";
+    });
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kestrix::core

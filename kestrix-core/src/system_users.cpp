@@ -5,16 +5,31 @@
 
 #include "growing_buffer.h"
 #include "kestrix/io.h"
+#include "kestrix/log.h"
 #include "kestrix/text.h"
 
 namespace kestrix::core {
 namespace {
 
+constexpr std::string_view TARGET = "kestrix_core::system_users";
+
 std::uint32_t read_login_defs(const std::string& path, std::string_view key,
                               std::uint32_t fallback) {
-  const auto content = read_text_file(path);
-  if (!content) return fallback;
-  return login_defs_value(*content, key).value_or(fallback);
+  const auto content = load_text_file(path);
+  if (!content) {
+    log::event(log::Level::Info, TARGET, [&] {
+      return "cannot read " + path + ": " + content.error().message + "; " + std::string(key) +
+             " is " + std::to_string(fallback);
+    });
+    return fallback;
+  }
+  const auto value = login_defs_value(*content, key);
+  if (!value) {
+    log::event(log::Level::Info, TARGET, [&] {
+      return path + " gives no usable " + std::string(key) + "; it is " + std::to_string(fallback);
+    });
+  }
+  return value.value_or(fallback);
 }
 
 }  // namespace

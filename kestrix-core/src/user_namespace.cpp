@@ -14,6 +14,7 @@
 
 #include "kestrix/error.h"
 #include "kestrix/io.h"
+#include "kestrix/log.h"
 #include "kestrix/text.h"
 
 namespace kestrix::core {
@@ -171,8 +172,21 @@ bool uid_map_is_initial(std::string_view uid_map) {
 }
 
 bool check_initial_user_namespace() {
+  constexpr std::string_view target = "kestrix_core::user_namespace";
   auto text = read_own_uid_map();
-  return text && uid_map_is_initial(*text);
+  if (!text) {
+    log::event(log::Level::Warn, target,
+               [&] { return "initial user namespace not verified: " + text.error().message; });
+    return false;
+  }
+  if (!uid_map_is_initial(*text)) {
+    log::event(log::Level::Info, target, [&] {
+      return "not the initial user namespace: uid_map is '" +
+             std::string(text::trim(text::first_chars(*text, 200))) + "'";
+    });
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kestrix::core

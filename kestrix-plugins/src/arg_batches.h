@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/log.h"
 
 namespace kestrix::plugins {
 
@@ -36,13 +37,27 @@ std::size_t argument_room(const std::string& program, const std::vector<std::str
 template <class T, class Run, class Join>
 Result<T> run_in_batches(const std::string& program, const std::vector<std::string>& fixed,
                          const std::vector<std::string>& items, Run&& run, Join&& join) {
+  constexpr std::string_view target = "kestrix_plugins::arg_batches";
   std::optional<T> total;
   std::optional<Error> first_error;
-  for (auto batch : split_batches(items, argument_room(program, fixed))) {
+  const auto batches = split_batches(items, argument_room(program, fixed));
+  const std::string_view request = fixed.empty() ? std::string_view() : fixed.front();
+  log::event(log::Level::Debug, target, [&] {
+    return program + " " + std::string(request) + ": " + std::to_string(items.size()) +
+           " items in " + std::to_string(batches.size()) + " batches";
+  });
+  for (std::size_t i = 0; i < batches.size(); ++i) {
     std::vector<std::string> args = fixed;
-    args.insert(args.end(), batch.begin(), batch.end());
+    args.insert(args.end(), batches[i].begin(), batches[i].end());
     Result<T> answer = run(args);
     if (!answer) {
+      // With several batches the others still count: say what this one lost.
+      if (batches.size() > 1)
+        log::event(log::Level::Warn, target, [&] {
+          return program + " " + std::string(request) + ": batch " + std::to_string(i + 1) +
+                 " of " + std::to_string(batches.size()) + " (" +
+                 std::to_string(batches[i].size()) + " items) failed: " + answer.error().message;
+        });
       if (!first_error) first_error = std::move(answer.error());
     } else if (!total) {
       total = std::move(*answer);

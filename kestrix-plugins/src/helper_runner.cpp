@@ -4,6 +4,7 @@
 #include <new>
 
 #include "child_process.h"
+#include "kestrix/log.h"
 #include "kestrix/text.h"
 #include "stream_readers.h"
 #include "utf8_text.h"
@@ -18,11 +19,8 @@ constexpr std::chrono::seconds PIPE_GRACE{1};
 
 constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
-}  // namespace
-
-Result<HelperOutput> run_with_timeout(const std::string& program,
-                                      const std::vector<std::string>& args,
-                                      std::uint64_t limit_secs, Stdin input) try {
+Result<HelperOutput> run_child(const std::string& program, const std::vector<std::string>& args,
+                               std::uint64_t limit_secs, Stdin input) try {
   const auto spawn_failure = [&program](const Error& e) {
     return fail("failed to spawn " + program + ": " + e.message);
   };
@@ -60,6 +58,25 @@ Result<HelperOutput> run_with_timeout(const std::string& program,
 } catch (const std::bad_alloc&) {
   // By now the child is reaped and the readers are joined.
   return fail(program + " could not be run: out of memory");
+}
+
+}  // namespace
+
+Result<HelperOutput> run_with_timeout(const std::string& program,
+                                      const std::vector<std::string>& args,
+                                      std::uint64_t limit_secs, Stdin input) {
+  const auto start = std::chrono::steady_clock::now();
+  auto result = run_child(program, args, limit_secs, input);
+  log::event(log::Level::Debug, "kestrix_plugins::helper_runner", [&] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::string line = "ran " + program + " with " + std::to_string(args.size()) +
+                       (args.size() == 1 ? " argument" : " arguments") + " in " +
+                       std::to_string(ms.count()) + " ms: ";
+    line += result ? status_text(result->status) : "failed: " + result.error().message;
+    return line;
+  });
+  return result;
 }
 
 Result<std::string> run_helper(const std::string& program, const std::vector<std::string>& args,

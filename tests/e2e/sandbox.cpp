@@ -224,7 +224,8 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   const std::string& stdout_target = opts.stdout_path.empty() ? out_path : opts.stdout_path;
 
   int pipe_fds[2] = {-1, -1};
-  if (opts.stdout_closed_pipe && ::pipe2(pipe_fds, O_CLOEXEC) != 0) die("pipe2");
+  if ((opts.stdout_closed_pipe || opts.stderr_closed_pipe) && ::pipe2(pipe_fds, O_CLOEXEC) != 0)
+    die("pipe2");
   if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
 
   // LeakSanitizer reads /proc at exit, which these runs replace or disguise;
@@ -238,11 +239,15 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     ::setpgid(0, 0);
     int in = ::open("/dev/null", O_RDONLY);
     int out = ::open(stdout_target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(opts.stderr_path.empty() || opts.stderr_path == "-" ? err_path.c_str()
+                                                                        : opts.stderr_path.c_str(),
+                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) _exit(126);
     ::dup2(in, 0);
     ::dup2(opts.stdout_closed_pipe ? pipe_fds[1] : out, 1);
-    ::dup2(err, 2);
+    ::dup2(opts.stderr_closed_pipe ? pipe_fds[1] : err, 2);
+    if (opts.stderr_path == "-") ::close(2);
+    for (const auto& e : opts.env) ::putenv(const_cast<char*>(e.c_str()));
     // An ignored SIGPIPE survives exec: the program must restore it itself.
     ::signal(SIGPIPE, opts.stdout_closed_pipe ? SIG_IGN : SIG_DFL);
     if (opts.proc != Proc::Real) ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
@@ -272,7 +277,7 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   if (WIFEXITED(ws)) r.status = WEXITSTATUS(ws);
   if (WIFSIGNALED(ws)) r.signal = WTERMSIG(ws);
   if (opts.stdout_path.empty() && !opts.stdout_closed_pipe) r.out = slurp(out_path);
-  r.err = slurp(err_path);
+  if (opts.stderr_path.empty() && !opts.stderr_closed_pipe) r.err = slurp(err_path);
   return r;
 }
 

@@ -49,6 +49,9 @@ struct RunOptions {
   std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
   bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
+  std::vector<std::string> env;  // "NAME=value" entries added to the program's environment
+  std::string stderr_path;       // redirect standard error to this file; "-" closes it
+  bool stderr_closed_pipe = false;  // standard error is a pipe nobody reads; SIGPIPE default
   std::chrono::seconds timeout{20};
   int signal = 0;               // sent to the program once `signal_when` exists
   std::string signal_when;      // a path as the program sees it

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "kestrix/error.h"
+
 namespace kestrix {
 
 // Configuration, pid file, login.defs: a few kilobytes in practice.
@@ -14,15 +16,17 @@ inline constexpr std::size_t kSmallFileLimit = std::size_t{16} << 20;
 // takes about 430 MB.
 inline constexpr std::size_t kDataFileLimit = std::size_t{2} << 30;
 
-// The bytes of a regular file, or nothing when it is not one, cannot be
-// opened or read, holds more than `max_bytes`, or does not fit in memory.
-// The size the file claims is only a hint: procfs reports 0, and a file
-// being rewritten may grow or shrink while it is read.
+// The bytes of a regular file, or why not: the system's error text, "not a
+// regular file", "larger than N bytes", "too large for memory" or (for the
+// text) "not valid UTF-8". The size the file claims is only a hint: procfs
+// reports 0, and a file being rewritten may grow or shrink while it is read.
+Result<std::string> load_file(const std::string& path, std::size_t max_bytes = kSmallFileLimit);
+Result<std::string> load_text_file(const std::string& path,
+                                   std::size_t max_bytes = kSmallFileLimit);
+
+// The same, for callers that need no reason.
 std::optional<std::string> read_file(const std::string& path,
                                      std::size_t max_bytes = kSmallFileLimit);
-
-// The file's text, or nothing when it cannot be read (as above) or is not
-// UTF-8.
 std::optional<std::string> read_text_file(const std::string& path,
                                           std::size_t max_bytes = kSmallFileLimit);
 

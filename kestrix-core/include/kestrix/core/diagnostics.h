@@ -1,28 +1,15 @@
-// Structured diagnostic events (level, target, message). The tool installs
-// no consumer; code that emits events takes an optional sink so tests can
-// observe them.
+// Structured diagnostic events of the core library. The facility itself
+// lives in the base library so that every layer can log; code that takes an
+// optional sink lets tests observe its events.
 #pragma once
 
-#include <string>
+#include "kestrix/log.h"
 
 namespace kestrix::core {
 
-enum class Level { Trace, Debug, Info, Warn, Error };
-
-struct Event {
-  Level level;
-  std::string target;
-  std::string message;
-};
-
-class EventSink {
- public:
-  virtual ~EventSink() = default;
-  virtual void emit(const Event& event) = 0;
-};
-
-inline void emit(EventSink* sink, Level level, std::string target, std::string message) {
-  if (sink) sink->emit(Event{level, std::move(target), std::move(message)});
-}
+using log::emit;
+using log::Event;
+using log::EventSink;
+using log::Level;
 
 }  // namespace kestrix::core
