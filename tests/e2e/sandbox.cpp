@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,6 +60,32 @@ std::string slurp(const std::string& path) {
 
 [[noreturn]] void die(const std::string& what) {
   throw std::runtime_error("sandbox: " + what + ": " + std::strerror(errno));
+}
+
+// Checks the document in `doc_path` with validate_output.py, which writes its
+// findings to `report_path`; empty when the document keeps the contract.
+std::string check_document(const std::string& doc_path, const std::string& report_path) {
+  std::vector<std::string> args{"/usr/bin/python3", E2E_VALIDATOR, "--schema", E2E_OUTPUT_SCHEMA, doc_path};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, report_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return "cannot run " + args[1] + ": " + std::strerror(rc);
+  int ws = 0;
+  while (::waitpid(pid, &ws, 0) < 0) {
+    if (errno != EINTR) return std::string("waitpid: ") + std::strerror(errno);
+  }
+  if (WIFEXITED(ws) && WEXITSTATUS(ws) == 0) return {};
+  std::string report = slurp(report_path);
+  if (report.empty()) report = "validate_output.py ended with wait status " + std::to_string(ws) + "\n";
+  return report;
 }
 
 }  // namespace
@@ -192,7 +219,13 @@ std::vector<std::string> Sandbox::calls(std::string_view tool) const {
 RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& opts) const {
   std::vector<std::string> argv{NIMBREL_TOP_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
-  return exec(argv, opts);
+  RunResult r = exec(argv, opts);
+  // r.out holds what the program wrote to io/stdout, when it wrote there.
+  if (r.out.starts_with('{')) {
+    const std::string faults = check_document(dir_ + "/io/stdout", dir_ + "/io/validate");
+    if (!faults.empty()) ADD_FAILURE() << "the document on standard output breaks the output contract:\n" << faults << r;
+  }
+  return r;
 }
 
 RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOptions& opts) const {
@@ -265,6 +298,16 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   if (opts.stdout_path.empty() && !opts.stdout_closed_pipe) r.out = slurp(out_path);
   r.err = slurp(err_path);
   return r;
+}
+
+std::string Sandbox::document_faults(std::string_view text) const {
+  const std::string path = dir_ + "/io/document";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out) die("write " + path);
+  }
+  return check_document(path, dir_ + "/io/validate");
 }
 
 bool in_ci() {

@@ -89,9 +89,15 @@ class Sandbox {
   // Every stand-in call so far, as "tool|arg|arg..."; optionally of one tool.
   std::vector<std::string> calls(std::string_view tool = {}) const;
 
+  // Runs the program. A JSON document on its standard output is checked
+  // against the output schema (and for how its numbers are written); a
+  // document that breaks that contract fails the test.
   RunResult run(const std::vector<std::string>& args, const RunOptions& opts = {}) const;
   // Runs any program inside the sandbox (used to probe the machine).
   RunResult exec(const std::vector<std::string>& argv, const RunOptions& opts = {}) const;
+
+  // What breaks the output contract in `text`; empty when nothing does.
+  std::string document_faults(std::string_view text) const;
 
   const std::string& dir() const { return dir_; }
 
