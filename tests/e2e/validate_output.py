@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """Checks one document printed by nimbrel-top --json.
 
-    validate_output.py [--schema SCHEMA] [FILE]
+    validate_output.py [--schema SCHEMA] [FILE...]
 
-reads FILE (standard input without it) and checks, in this order:
+reads each FILE (standard input without one) and checks, in this order:
   - that it is strict JSON: no NaN or Infinity, no key given twice;
   - that it validates against the output schema;
   - what the schema cannot see: floats written as floats and integers as
@@ -11,7 +11,8 @@ reads FILE (standard input without it) and checks, in this order:
     name on every reseller entry that has a uid;
   - the layout: the text is exactly what the document renders to (two-space
     indent, shortest round-trip floats, the escapes, one final line feed).
-Prints every fault on standard error and exits 1; exits 0 when clean.
+Prints every fault on standard error, led by the file's name, and exits 1;
+exits 0 when every document is clean.
 
 Run it with Debian's /usr/bin/python3, which has python3-jsonschema.
 """
@@ -250,25 +251,30 @@ def check(text, validator):
 
 
 def main(argv):
-    ap = argparse.ArgumentParser(description="Checks a document printed by nimbrel-top --json.")
+    ap = argparse.ArgumentParser(description="Checks documents printed by nimbrel-top --json.")
     ap.add_argument("--schema", default=DEFAULT_SCHEMA)
-    ap.add_argument("file", nargs="?")
+    ap.add_argument("files", nargs="*")
     args = ap.parse_args(argv)
     try:
         validator = load_validator(args.schema)
-        if args.file:
-            with open(args.file, "rb") as f:
-                raw = f.read()
-        else:
-            raw = sys.stdin.buffer.read()
-        text = raw.decode("utf-8")
-    except (Invalid, OSError, UnicodeDecodeError, ValueError) as e:
+    except (Invalid, OSError, ValueError) as e:
         print(f"validate_output: {e}", file=sys.stderr)
         return 2
-    faults = check(text, validator)
-    for fault in faults:
-        print(fault, file=sys.stderr)
-    return 1 if faults else 0
+    failed = False
+    for name in args.files or ["-"]:
+        try:
+            if name == "-":
+                raw = sys.stdin.buffer.read()
+            else:
+                with open(name, "rb") as f:
+                    raw = f.read()
+            faults = check(raw.decode("utf-8"), validator)
+        except (OSError, UnicodeDecodeError) as e:
+            faults = [str(e)]
+        for fault in faults:
+            print(f"{name if name != '-' else '<stdin>'}: {fault}", file=sys.stderr)
+        failed = failed or bool(faults)
+    return 1 if failed else 0
 
 
 if __name__ == "__main__":
