@@ -8,6 +8,8 @@
 #include "kestrix/io.h"
 #include "kestrix/text.h"
 
+#include <new>
+
 namespace kestrix::core {
 namespace {
 
@@ -173,7 +175,7 @@ std::expected<Config, ConfigError> parse_config(std::string_view text_in, EventS
   return config;
 }
 
-Config load_config(const std::string& path) {
+Config load_config(const std::string& path) try {
   // The tool must run without a usable file, so every failure means the
   // defaults; only the diagnostic log says why.
   const auto content = load_text_file(path);
@@ -192,6 +194,8 @@ Config load_config(const std::string& path) {
     return Config::defaults();
   }
   return std::move(*config);
+} catch (const std::bad_alloc&) {
+  return Config::defaults();
 }
 
 }  // namespace kestrix::core

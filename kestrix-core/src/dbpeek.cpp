@@ -12,6 +12,8 @@
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
 
+#include <new>
+
 namespace kestrix::core {
 
 namespace kj = kestrix::json;
@@ -208,7 +210,7 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
   return std::move(data->dbward_data);
 }
 
-DbUsageTable load_dbpeek_file(const std::string& path) {
+DbUsageTable load_dbpeek_file(const std::string& path) try {
   const auto text = load_text_file(path, kDataFileLimit);
   if (!text) {
     log::event(log::Level::Info, TARGET, [&] {
@@ -224,6 +226,8 @@ DbUsageTable load_dbpeek_file(const std::string& path) {
     return {};
   }
   return std::move(data->dbward_data);
+} catch (const std::bad_alloc&) {
+  return {};
 }
 
 void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
@@ -238,7 +242,7 @@ void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
 }
 
 void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
-                          std::uint64_t limit_secs) {
+                          std::uint64_t limit_secs) try {
   const auto run = plugins::run_with_timeout(program, {"-c"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET, [&] {
@@ -255,6 +259,8 @@ void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
     return;
   }
   merge_dbpeek_output(table, run->stdout_bytes);
+} catch (const std::bad_alloc&) {
+  // Lines merged so far stay: each is a complete entry of its own.
 }
 
 }  // namespace kestrix::core
