@@ -227,11 +227,6 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   if (opts.stdout_closed_pipe && ::pipe2(pipe_fds, O_CLOEXEC) != 0) die("pipe2");
   if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
 
-  // LeakSanitizer reads /proc at exit, which these runs replace or disguise;
-  // it is off for them alone (the other sanitizers still run).
-  std::string asan_options = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-  if (opts.proc != Proc::Real) asan_options += ":detect_leaks=0";
-
   const pid_t pid = ::fork();
   if (pid < 0) die("fork");
   if (pid == 0) {
@@ -245,7 +240,6 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     ::dup2(err, 2);
     // An ignored SIGPIPE survives exec: the program must restore it itself.
     ::signal(SIGPIPE, opts.stdout_closed_pipe ? SIG_IGN : SIG_DFL);
-    if (opts.proc != Proc::Real) ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
     ::execv(cargv[0], cargv.data());
     _exit(127);
   }
