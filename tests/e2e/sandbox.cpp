@@ -285,11 +285,6 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     die("pipe2");
   if (pipe_fds[0] >= 0) ::close(pipe_fds[0]);
 
-  // LeakSanitizer reads /proc at exit, which these runs replace or disguise;
-  // it is off for them alone (the other sanitizers still run).
-  std::string asan_options = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
-  if (opts.proc != Proc::Real) asan_options += ":detect_leaks=0";
-
   const pid_t pid = ::fork();
   if (pid < 0) die("fork");
   if (pid == 0) {
@@ -307,7 +302,6 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     for (const auto& e : opts.env) ::putenv(const_cast<char*>(e.c_str()));
     // An ignored SIGPIPE survives exec: the program must restore it itself.
     ::signal(SIGPIPE, opts.stdout_closed_pipe ? SIG_IGN : SIG_DFL);
-    if (opts.proc != Proc::Real) ::setenv("ASAN_OPTIONS", asan_options.c_str(), 1);
     ::execv(cargv[0], cargv.data());
     _exit(127);
   }
