@@ -11,6 +11,12 @@
 
 namespace kestrix::core {
 
+std::optional<std::int32_t> pid_in_pid_file(std::string_view text) {
+  const auto pid = text::parse_decimal<std::int32_t>(text::trim(text));
+  if (!pid || *pid <= 0) return std::nullopt;
+  return pid;
+}
+
 DaemonStatus daemon_status(const std::string& pid_file_path) {
   const auto content = read_text_file(pid_file_path);
   if (!content) return DaemonStatus::Stopped;
@@ -18,8 +24,8 @@ DaemonStatus daemon_status(const std::string& pid_file_path) {
   // A pid file that exists but names no process (empty, garbled, or a
   // non-positive id that kill() would treat as a process group) is the
   // leftover of a daemon that died without cleaning up.
-  const auto pid = text::parse_decimal<std::int32_t>(text::trim(*content));
-  if (!pid || *pid <= 0) return DaemonStatus::DeadButLocked;
+  const auto pid = pid_in_pid_file(*content);
+  if (!pid) return DaemonStatus::DeadButLocked;
 
   if (::kill(static_cast<pid_t>(*pid), 0) == 0) return DaemonStatus::Running;
   // EPERM and the like mean the process exists but is not ours to signal:

@@ -70,7 +70,11 @@ std::string query_warden_mode(const std::string& helper_path, std::uint64_t limi
   const auto run =
       plugins::run_with_timeout(helper_path, {"warden-mode"}, limit_secs, plugins::Stdin::Empty);
   if (!run || run->status != 0) return "none";
-  const std::string out = text::decode_lossy(run->stdout_bytes);
+  return warden_mode_from_answer(run->stdout_bytes);
+}
+
+std::string warden_mode_from_answer(std::string_view stdout_bytes) {
+  const std::string out = text::decode_lossy(stdout_bytes);
   const std::string_view answer = text::trim(out);
   if (auto quoted = kestrix::json::decode<std::string>(answer)) return std::move(*quoted);
   return std::string(answer);
