@@ -1,8 +1,32 @@
+#include <unistd.h>
+
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver.h"
 
+namespace {
+
+// Memory is gone: the report is written from static text, allocating nothing.
+int out_of_memory() {
+  constexpr std::string_view report = "Error: out of memory\n";
+  [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, report.data(), report.size());
+  return 1;
+}
+
+}  // namespace
+
+// The libraries turn exhaustion into their documented outcomes where they
+// can; whatever still runs out of memory ends here, never in an abort.
 int main(int argc, char** argv) {
-  return kestrix::cli::run(std::vector<std::string>(argv, argv + argc));
+  try {
+    return kestrix::cli::run(std::vector<std::string>(argv, argv + argc));
+  } catch (const std::bad_alloc&) {
+    return out_of_memory();
+  } catch (const std::length_error&) {
+    return out_of_memory();
+  }
 }

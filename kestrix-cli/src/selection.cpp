@@ -57,8 +57,15 @@ double key_of(const TopUser& row, SortField field, const core::DbUsageTable& db_
   return row.usage.cpu.all;
 }
 
-bool is_allowed(const std::optional<std::vector<std::string>>& allowed, const std::string& name) {
-  return !allowed || std::find(allowed->begin(), allowed->end(), name) != allowed->end();
+// A reseller may own tens of thousands of accounts: looking each row up in
+// the list itself would cost rows × names comparisons.
+std::optional<NameSet> allowed_set(const std::optional<std::vector<std::string>>& allowed) {
+  if (!allowed) return std::nullopt;
+  return NameSet(allowed->begin(), allowed->end());
+}
+
+bool is_allowed(const std::optional<NameSet>& allowed, const std::string& name) {
+  return !allowed || allowed->contains(name);
 }
 
 void fill_domain_and_reseller(TopUser& row, const PanelInfoByUid& panel_info_by_uid) {
@@ -122,6 +129,7 @@ void sort_rows(std::vector<TopUser>& rows, std::string_view order_by,
 }
 
 std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInputs& in) {
+  const std::optional<NameSet> allowed = allowed_set(in.allowed_names);
   std::vector<TopUser> out;
   out.reserve(static_cast<std::size_t>(
       std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, rows.size() + 1)));
@@ -131,7 +139,7 @@ std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInp
       row.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;
     }
     if (in.admin_names.contains(row.username)) continue;
-    if (!is_allowed(in.allowed_names, row.username)) continue;
+    if (!is_allowed(allowed, row.username)) continue;
     fill_domain_and_reseller(row, in.panel_info_by_uid);
     if (!passes_filter(in.cli.domain, row.domain)) continue;
     if (!passes_filter(in.cli.username, row.username)) continue;

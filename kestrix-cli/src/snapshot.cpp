@@ -83,13 +83,15 @@ std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text) 
 }
 
 Result<SavedTopData> read_saved_top_data(double now, const std::string& path) {
-  auto text = read_text_file(path);
+  auto text = read_text_file(path, kDataFileLimit);
   if (!text) {
     SavedTopData empty;
     empty.timestamp = now;
     return empty;
   }
   auto data = decode_snapshot(*text);
+  // The file may be sound: only memory failed, and that is what to say.
+  if (!data && data.error() == kj::kOutOfMemory) return std::unexpected(Error(data.error()));
   if (!data) return std::unexpected(Error("Failed to parse " + path, Error(data.error())));
   return std::move(*data);
 }

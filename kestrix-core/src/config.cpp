@@ -8,6 +8,8 @@
 #include "kestrix/io.h"
 #include "kestrix/text.h"
 
+#include <new>
+
 namespace kestrix::core {
 namespace {
 
@@ -173,7 +175,7 @@ std::expected<Config, ConfigError> parse_config(std::string_view text_in, EventS
   return config;
 }
 
-Config load_config(const std::string& path) {
+Config load_config(const std::string& path) try {
   // The tool must run without a usable file, so every failure quietly means
   // the defaults; nobody is there to read a message.
   const auto content = read_text_file(path);
@@ -181,6 +183,8 @@ Config load_config(const std::string& path) {
   auto config = parse_config(*content);
   if (!config) return Config::defaults();
   return std::move(*config);
+} catch (const std::bad_alloc&) {
+  return Config::defaults();
 }
 
 }  // namespace kestrix::core

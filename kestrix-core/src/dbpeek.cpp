@@ -11,6 +11,8 @@
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
 
+#include <new>
+
 namespace kestrix::core {
 
 namespace kj = kestrix::json;
@@ -211,9 +213,11 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
   return std::move(*table);
 }
 
-DbUsageTable load_dbpeek_file(const std::string& path) {
-  const auto text = read_text_file(path);
+DbUsageTable load_dbpeek_file(const std::string& path) try {
+  const auto text = read_text_file(path, kDataFileLimit);
   return text ? parse_dbpeek_file(*text) : DbUsageTable{};
+} catch (const std::bad_alloc&) {
+  return {};
 }
 
 void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
@@ -228,10 +232,12 @@ void merge_dbpeek_output(DbUsageTable& table, std::string_view output) {
 }
 
 void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
-                          std::uint64_t limit_secs) {
+                          std::uint64_t limit_secs) try {
   const auto run = plugins::run_with_timeout(program, {"-c"}, limit_secs, plugins::Stdin::Empty);
   if (!run || run->status != 0) return;
   merge_dbpeek_output(table, run->stdout_bytes);
+} catch (const std::bad_alloc&) {
+  // Lines merged so far stay: each is a complete entry of its own.
 }
 
 }  // namespace kestrix::core

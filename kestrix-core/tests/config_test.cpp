@@ -4,7 +4,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <new>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -271,6 +273,49 @@ TEST_F(ConfigFileTest, AGoodFileIsApplied) {
   const Config c = load_config(write("hide_kro_more_than_maxuid = OFF\r\ninterval = 10\r\n"));
   EXPECT_FALSE(c.hide_kro_more_than_maxuid);
   EXPECT_EQ(c.interval, 10u);
+}
+
+}  // namespace
+}  // namespace kestrix::core
+
+namespace kestrix::core {
+namespace {
+
+// A default-initialised record built over dirty memory must hold the
+// defaults, not whatever the storage held before.
+TEST(ConfigTest, APlainConfigIsTheDefaults) {
+  alignas(Config) unsigned char storage[sizeof(Config)];
+  std::memset(storage, 0xA5, sizeof storage);
+  Config* c = new (storage) Config;
+  const Config d = Config::defaults();
+  EXPECT_EQ(c->connect_string, d.connect_string);
+  EXPECT_EQ(c->db_name, d.db_name);
+  EXPECT_EQ(c->db_path, d.db_path);
+  EXPECT_EQ(c->server_id, d.server_id);
+  EXPECT_EQ(c->plugins, d.plugins);
+  EXPECT_EQ(c->mode, d.mode);
+  EXPECT_EQ(c->warden_mode, d.warden_mode);
+  EXPECT_EQ(c->log_level, d.log_level);
+  EXPECT_EQ(c->env, d.env);
+  EXPECT_EQ(c->db_timeout, d.db_timeout);
+  EXPECT_EQ(c->timeout, d.timeout);
+  EXPECT_EQ(c->interval, d.interval);
+  EXPECT_EQ(c->aggregation_period, d.aggregation_period);
+  EXPECT_EQ(c->period_between_incidents, d.period_between_incidents);
+  EXPECT_EQ(c->max_snapshots_per_incident, d.max_snapshots_per_incident);
+  EXPECT_EQ(c->snapshots_per_minute, d.snapshots_per_minute);
+  EXPECT_EQ(c->keep_history_days, d.keep_history_days);
+  EXPECT_EQ(c->compresslevel, d.compresslevel);
+  EXPECT_EQ(c->collect_usernames, d.collect_usernames);
+  EXPECT_EQ(c->normalized_user_cpu, d.normalized_user_cpu);
+  EXPECT_EQ(c->use_big_uids, d.use_big_uids);
+  EXPECT_EQ(c->hide_kro_more_than_maxuid, d.hide_kro_more_than_maxuid);
+  EXPECT_EQ(c->disable_mysql_snapshots, d.disable_mysql_snapshots);
+  EXPECT_EQ(c->disable_snapshots, d.disable_snapshots);
+  EXPECT_EQ(c->db_type, d.db_type);
+  EXPECT_EQ(c->litespeed, d.litespeed);
+  EXPECT_TRUE(c->raw_values.empty());
+  c->~Config();
 }
 
 }  // namespace

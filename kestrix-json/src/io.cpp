@@ -4,51 +4,69 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace kestrix {
 
-std::optional<std::string> read_file(const std::string& path) {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+struct FdCloser {
+  int fd;
+  ~FdCloser() { ::close(fd); }
+};
+
+// Reads to the end, or to one byte past `max_bytes`; false on a read error.
+bool read_all(int fd, std::size_t hint, std::size_t max_bytes, std::string& data) {
+  const std::size_t limit = max_bytes + 1;  // one more byte proves the file too large
+  data.reserve(std::min(hint, max_bytes) + 1);
+  while (data.size() < limit) {
+    if (data.capacity() == data.size())
+      data.reserve(std::min(limit, std::max(data.capacity() * 2, data.size() + kChunk)));
+    const std::size_t old = data.size();
+    const std::size_t want = std::min(data.capacity(), limit) - old;
+    ssize_t n = 0;
+    data.resize_and_overwrite(old + want, [&](char* p, std::size_t) {
+      n = ::read(fd, p + old, want);
+      return old + (n > 0 ? static_cast<std::size_t>(n) : 0);
+    });
+    if (n == 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> read_file(const std::string& path, std::size_t max_bytes) {
   // Without blocking, and only regular files: a FIFO or device planted at
   // one of our paths must neither stall nor flood the run.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
+  FdCloser closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const std::size_t hint = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
+  if (hint > max_bytes) return std::nullopt;
+  std::string data;
+  try {
+    if (!read_all(fd, hint, max_bytes, data) || data.size() > max_bytes) return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;  // too large for memory: as unreadable as a missing file
+  } catch (const std::length_error&) {
     return std::nullopt;
   }
-  std::string data;
-  if (st.st_size > 0) data.reserve(static_cast<std::size_t>(st.st_size) + 1);
-  char chunk[65536];
-  for (;;) {
-    // Read straight into the string's spare capacity when there is room.
-    std::size_t spare = data.capacity() - data.size();
-    ssize_t n;
-    if (spare >= sizeof chunk) {
-      std::size_t old = data.size();
-      data.resize(data.capacity());
-      n = ::read(fd, data.data() + old, spare);
-      data.resize(old + (n > 0 ? static_cast<std::size_t>(n) : 0));
-    } else {
-      n = ::read(fd, chunk, sizeof chunk);
-      if (n > 0) data.append(chunk, static_cast<std::size_t>(n));
-    }
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
   return data;
 }
 
-std::optional<std::string> read_text_file(const std::string& path) {
-  auto data = read_file(path);
+std::optional<std::string> read_text_file(const std::string& path, std::size_t max_bytes) {
+  auto data = read_file(path, max_bytes);
   if (!data || !is_utf8(*data)) return std::nullopt;
   return data;
 }

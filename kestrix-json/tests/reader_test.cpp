@@ -176,3 +176,47 @@ TEST(Reader, NumbersReadBackExactly) {
 
 }  // namespace
 }  // namespace kestrix::json
+
+namespace kestrix::json {
+namespace {
+
+// An object of `n` distinct unknown members, then `tail` (a last member).
+std::string many_unknown_members(std::size_t n, std::string_view tail) {
+  std::string text = "{";
+  for (std::size_t i = 0; i < n; ++i) text += "\"k" + std::to_string(i * 7919 % n) + "\":0,";
+  text += tail;
+  text += "}";
+  return text;
+}
+
+std::size_t comparisons_for(std::size_t n) {
+  const std::string text = many_unknown_members(n, "\"time\":1,\"reason\":\"r\"");
+  Reader r(text);
+  Pair p;
+  EXPECT_TRUE(read(r, p) && r.finish()) << r.message();
+  return r.key_comparisons();
+}
+
+// A hostile answer can hold tens of thousands of unknown members: checking
+// each against every earlier one made decoding quadratic. Ten times the
+// members must cost about ten times the comparisons (a logarithmic factor
+// allowed), not a hundred times.
+TEST(Reader, UnknownMemberChecksGrowAlmostLinearly) {
+  const std::size_t small = comparisons_for(2000);
+  const std::size_t large = comparisons_for(20000);
+  EXPECT_GT(small, 0u);
+  EXPECT_LT(large, small * 20) << small << " comparisons for 2000, " << large << " for 20000";
+}
+
+// The check still finds a repeat far from the first occurrence, and reports
+// it right after the repeated name, as before.
+TEST(Reader, ARepeatedUnknownMemberIsFoundAmongMany) {
+  const std::string text = "[" + many_unknown_members(5000, "\"k1234\":[]") + "]";
+  auto r = decode<std::vector<Pair>>(text);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error(), "duplicate field `k1234` at line 1 column " +
+                           std::to_string(text.size() - 5));
+}
+
+}  // namespace
+}  // namespace kestrix::json

@@ -1,6 +1,7 @@
 #include "kestrix/plugins/helper_runner.h"
 
 #include <chrono>
+#include <new>
 
 #include "child_process.h"
 #include "kestrix/text.h"
@@ -21,7 +22,7 @@ constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
 Result<HelperOutput> run_with_timeout(const std::string& program,
                                       const std::vector<std::string>& args,
-                                      std::uint64_t limit_secs, Stdin input) {
+                                      std::uint64_t limit_secs, Stdin input) try {
   const auto spawn_failure = [&program](const Error& e) {
     return fail("failed to spawn " + program + ": " + e.message);
   };
@@ -54,11 +55,15 @@ Result<HelperOutput> run_with_timeout(const std::string& program,
   readers.wait_until(StreamReaders::Clock::now() + PIPE_GRACE);
   readers.stop();
   auto buffers = readers.join();
+  if (readers.out_of_memory()) return fail(program + " wrote more output than memory can hold");
   return HelperOutput{std::move(buffers[0]), std::move(buffers[1]), *status};
+} catch (const std::bad_alloc&) {
+  // By now the child is reaped and the readers are joined.
+  return fail(program + " could not be run: out of memory");
 }
 
 Result<std::string> run_helper(const std::string& program, const std::vector<std::string>& args,
-                               std::uint64_t limit_secs, Stdin input) {
+                               std::uint64_t limit_secs, Stdin input) try {
   auto output = run_with_timeout(program, args, limit_secs, input);
   if (!output) return std::unexpected(output.error());
   if (output->status != 0) {
@@ -69,6 +74,8 @@ Result<std::string> run_helper(const std::string& program, const std::vector<std
   if (auto fault = find_utf8_fault(output->stdout_bytes))
     return fail("helper output is not valid UTF-8: " + utf8_fault_text(*fault));
   return std::move(output->stdout_bytes);
+} catch (const std::bad_alloc&) {
+  return fail(program + " could not be run: out of memory");
 }
 
 }  // namespace kestrix::plugins

@@ -4,6 +4,8 @@
 #include "kestrix/json/record.h"
 #include "kestrix/plugins/helper_runner.h"
 
+#include <new>
+
 namespace kestrix::plugins {
 
 namespace kj = kestrix::json;
@@ -62,21 +64,27 @@ Result<UserLookupResult> parse_user_lookup(std::string_view answer) {
   return std::move(*doc);
 }
 
-Result<std::vector<std::string>> admins(const std::string& program) {
+// Exhaustion while building an answer fails the lookup like any other
+// fault; no exception leaves the library.
+Result<std::vector<std::string>> admins(const std::string& program) try {
   auto text = run_pnx_helper({"admins"}, program);
   if (!text) return std::unexpected(text.error());
   return parse_name_list(*text, "admins");
+} catch (const std::bad_alloc&) {
+  return fail("out of memory");
 }
 
 Result<std::vector<std::string>> reseller_users(const std::string& reseller,
-                                                const std::string& program) {
+                                                const std::string& program) try {
   auto text = run_pnx_helper({"reseller-users", reseller}, program);
   if (!text) return std::unexpected(text.error());
   return parse_name_list(*text, "reseller-users");
+} catch (const std::bad_alloc&) {
+  return fail("out of memory");
 }
 
 Result<UserLookupResult> user_info_sys(const std::vector<std::int64_t>& uids,
-                                       const std::string& program) {
+                                       const std::string& program) try {
   if (uids.empty()) return UserLookupResult{};
   std::vector<std::string> numbers;
   numbers.reserve(uids.size());
@@ -95,6 +103,8 @@ Result<UserLookupResult> user_info_sys(const std::vector<std::int64_t>& uids,
                                 std::make_move_iterator(more.unresolved.begin()),
                                 std::make_move_iterator(more.unresolved.end()));
       });
+} catch (const std::bad_alloc&) {
+  return fail("out of memory");
 }
 
 }  // namespace kestrix::plugins

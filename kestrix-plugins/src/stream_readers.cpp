@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <new>
 #include <system_error>
 
 namespace kestrix::plugins {
@@ -76,23 +77,28 @@ Result<void> StreamReaders::ensure_stop_signal() {
 
 Result<void> StreamReaders::add(UniqueFd pipe) {
   if (auto ok = ensure_stop_signal(); !ok) return ok;
-  std::promise<std::string> promise;
-  auto future = promise.get_future();
   try {
+    // Room first, so that a started thread always finds its result a place.
+    threads_.reserve(threads_.size() + 1);
+    results_.reserve(results_.size() + 1);
+    std::promise<Drained> promise;
+    auto future = promise.get_future();
     threads_.emplace_back([fd = std::move(pipe), stop_fd = stop_.get(),
                            result = std::move(promise)]() mutable {
       try {
-        result.set_value(drain(fd.get(), stop_fd));
+        result.set_value(Drained{drain(fd.get(), stop_fd), false});
       } catch (...) {
-        // Out of memory while buffering: the stream counts as empty.
-        result.set_value(std::string());
+        // The buffer is gone by now; closing the pipe below stops the writer.
+        result.set_value(Drained{std::string(), true});
       }
       fd.reset();
     });
+    results_.push_back(std::move(future));
   } catch (const std::system_error& e) {
     return fail("failed to spawn thread: " + os_error_text(e.code().value()));
+  } catch (const std::bad_alloc&) {
+    return fail("failed to spawn thread: " + os_error_text(ENOMEM));
   }
-  results_.push_back(std::move(future));
   return {};
 }
 
@@ -111,9 +117,12 @@ void StreamReaders::stop() {
 
 std::vector<std::string> StreamReaders::join() {
   std::vector<std::string> buffers;
+  buffers.reserve(threads_.size());
   for (std::size_t i = 0; i < threads_.size(); ++i) {
     threads_[i].join();
-    buffers.push_back(results_[i].get());
+    Drained drained = results_[i].get();
+    out_of_memory_ = out_of_memory_ || drained.out_of_memory;
+    buffers.push_back(std::move(drained.bytes));
   }
   threads_.clear();
   results_.clear();

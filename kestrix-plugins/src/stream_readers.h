@@ -36,13 +36,21 @@ class StreamReaders {
   // Joins the readers in the order they were added and hands over their
   // buffers; a reader that failed contributes an empty buffer.
   std::vector<std::string> join();
+  // After join(): some stream held more than memory could take, so its
+  // buffer is empty and the output is incomplete.
+  bool out_of_memory() const { return out_of_memory_; }
 
  private:
+  struct Drained {
+    std::string bytes;
+    bool out_of_memory = false;
+  };
   Result<void> ensure_stop_signal();
 
   UniqueFd stop_;  // eventfd: readable once stop() has been called
   std::vector<std::thread> threads_;
-  std::vector<std::future<std::string>> results_;
+  std::vector<std::future<Drained>> results_;
+  bool out_of_memory_ = false;
 };
 
 }  // namespace kestrix::plugins

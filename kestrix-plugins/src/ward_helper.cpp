@@ -4,6 +4,8 @@
 #include "kestrix/json/record.h"
 #include "kestrix/plugins/helper_runner.h"
 
+#include <new>
+
 namespace kestrix::plugins {
 
 namespace kj = kestrix::json;
@@ -34,7 +36,7 @@ Result<WardLimitsMap> parse_ward_limits(std::string_view answer) {
 }
 
 Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
-                                  const std::string& program) {
+                                  const std::string& program) try {
   if (names.empty()) return WardLimitsMap{};
   return run_in_batches<WardLimitsMap>(
       program, {"limits"}, names,
@@ -48,6 +50,8 @@ Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
       [](WardLimitsMap& total, WardLimitsMap&& more) {
         for (auto& [name, limits] : more) total.insert_or_assign(name, std::move(limits));
       });
+} catch (const std::bad_alloc&) {
+  return fail("out of memory");
 }
 
 }  // namespace kestrix::plugins

@@ -2,10 +2,13 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <string>
@@ -66,6 +69,29 @@ TEST_F(HelperRunner, SilentSuccessGivesEmptyText) {
   auto text = run_helper(prog, {}, 5);
   ASSERT_TRUE(text) << text.error().message;
   EXPECT_EQ(*text, "");
+}
+
+// An answer larger than memory fails the run with a message of its own;
+// it neither ends the process nor passes for an empty answer.
+TEST_F(HelperRunner, AnAnswerTooLargeToHoldFailsTheRun) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#endif
+  const auto prog = dir_.script("flood", "head -c 2000000000 /dev/zero");
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const rlimit limit{256 << 20, 256 << 20};
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
+    auto text = run_helper(prog, {}, 30);
+    const std::string want = prog + " wrote more output than memory can hold";
+    if (!text && text.error().message == want) ::_exit(0);
+    std::fprintf(stderr, "got: %s\n", text ? "an answer" : text.error().message.c_str());
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
 }
 
 TEST_F(HelperRunner, OutputIsReturnedUntrimmed) {

@@ -114,7 +114,10 @@ TEST_F(Selection, FailedPanelCallLeavesDomainsUnknown) {
   sb().answer(kPnx, "user-info-sys", "{\"users\": []}");  // missing member: does not decode
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  for (const auto& u : report(r)["users"]) {
+  // Held by name: a member of the temporary report would die before the loop.
+  const json users = report(r)["users"];
+  ASSERT_EQ(users.size(), 2u) << r;
+  for (const auto& u : users) {
     EXPECT_EQ(u["domain"], "N/A");
     EXPECT_EQ(u["reseller"], "N/A");
   }

@@ -21,6 +21,10 @@ namespace kestrix::json {
 
 inline constexpr int kMaxDepth = 128;
 
+// The message of a decode that ran out of memory; reader messages always
+// end in a position, so it cannot be mistaken for one.
+inline constexpr std::string_view kOutOfMemory = "out of memory";
+
 struct DecodeError {
   std::string description;  // "missing field `id`"
   std::size_t offset = 0;   // the position is that of this byte offset
@@ -50,6 +54,10 @@ class Reader {
   // Bytes read so far, and bytes left.
   std::size_t offset() const { return pos_; }
   std::size_t remaining() const { return text_.size() - pos_; }
+
+  // Name comparisons made by the duplicate checks of unknown members.
+  std::size_t key_comparisons() const { return key_comparisons_; }
+  void count_key_comparison() { ++key_comparisons_; }
 
   const DecodeError& error() const { return error_; }
   std::string message() const { return describe(text_, error_); }
@@ -108,6 +116,7 @@ class Reader {
   int remaining_depth_ = kMaxDepth;
   DecodeError error_;
   std::string scratch_;  // keys that hold escapes
+  std::size_t key_comparisons_ = 0;
 };
 
 }  // namespace kestrix::json

@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <array>
 #include <expected>
+#include <new>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -136,6 +139,31 @@ inline bool same(std::string_view a, std::string_view b) {
     if (a[i] != b[i]) return false;
   return true;
 }
+// The names of the unknown members met so far in one object. A hostile
+// helper may send tens of thousands of them, so each new name costs a
+// logarithmic number of comparisons, never one per earlier name; the
+// reader counts them for the tests of that cost.
+class KeySet {
+ public:
+  explicit KeySet(Reader& r) : keys_(Less{&r}) {}
+  // False when the key was there already.
+  bool insert(std::string_view key) {
+    auto [at, fresh] = keys_.emplace(key);
+    (void)at;
+    return fresh;
+  }
+
+ private:
+  struct Less {
+    Reader* reader;
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const {
+      reader->count_key_comparison();
+      return a < b;
+    }
+  };
+  std::set<std::string, Less> keys_;
+};
 bool invalid_length(Reader& r, std::size_t given, std::string_view name, std::size_t count);
 bool duplicate_field(Reader& r, std::string_view key);
 bool missing_field(Reader& r, std::string_view key);
@@ -171,7 +199,7 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
   }
 
   std::array<bool, N> seen{};
-  std::vector<std::string> unknown_seen;  // stays empty for well-known input
+  detail::KeySet unknown_seen(r);  // stays empty for well-known input
   std::string_view key;
   std::size_t next = 0;
   for (bool first = true;;) {
@@ -188,9 +216,7 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
       seen[i] = true;
       if (!r.colon() || !type.fields[i].read(r, out)) return false;
     } else {
-      for (const auto& k : unknown_seen)
-        if (k == key) return detail::duplicate_field(r, key);
-      unknown_seen.emplace_back(key);
+      if (!unknown_seen.insert(key)) return detail::duplicate_field(r, key);
       if (!r.colon() || !r.skip_value()) return false;
     }
   }
@@ -202,12 +228,20 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
 
 // Reads a whole document with `read_top`, then requires the end of input.
 // The error is the reader's message with its position.
+// Running out of memory is not a fault of the text: it gives the message
+// kOutOfMemory, which carries no position.
 template <class T, class F>
 std::expected<T, std::string> decode(std::string_view text, F&& read_top) {
-  Reader r(text);
-  T out{};
-  if (!read_top(r, out) || !r.finish()) return std::unexpected(r.message());
-  return out;
+  try {
+    Reader r(text);
+    T out{};
+    if (!read_top(r, out) || !r.finish()) return std::unexpected(r.message());
+    return out;
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(std::string(kOutOfMemory));
+  } catch (const std::length_error&) {
+    return std::unexpected(std::string(kOutOfMemory));
+  }
 }
 
 template <class T>
