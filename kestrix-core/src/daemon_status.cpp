@@ -19,6 +19,12 @@ constexpr std::string_view TARGET = "kestrix_core::daemon_status";
 constexpr std::size_t CONTENT_EXCERPT = 64;
 }  // namespace
 
+std::optional<std::int32_t> pid_in_pid_file(std::string_view text) {
+  const auto pid = text::parse_decimal<std::int32_t>(text::trim(text));
+  if (!pid || *pid <= 0) return std::nullopt;
+  return pid;
+}
+
 DaemonStatus daemon_status(const std::string& pid_file_path) {
   const auto content = load_text_file(pid_file_path);
   if (!content) {
@@ -32,12 +38,11 @@ DaemonStatus daemon_status(const std::string& pid_file_path) {
   // A pid file that exists but names no process (empty, garbled, or a
   // non-positive id that kill() would treat as a process group) is the
   // leftover of a daemon that died without cleaning up.
-  const std::string_view pid_text = text::trim(*content);
-  const auto pid = text::parse_decimal<std::int32_t>(pid_text);
-  if (!pid || *pid <= 0) {
+  const auto pid = pid_in_pid_file(*content);
+  if (!pid) {
     log::event(log::Level::Info, TARGET, [&] {
       return pid_file_path + " names no process ('" +
-             std::string(text::first_chars(pid_text, CONTENT_EXCERPT)) +
+             std::string(text::first_chars(text::trim(*content), CONTENT_EXCERPT)) +
              "'); the daemon counts as dead";
     });
     return DaemonStatus::DeadButLocked;

@@ -204,10 +204,16 @@ std::pair<std::string, std::int64_t> parse_restriction(std::string_view text) {
   return {std::move(cause), parse_i64(time).value_or(0)};
 }
 
-DbUsageTable parse_dbpeek_file(std::string_view text) {
+std::expected<DbUsageTable, std::string> decode_dbpeek_file(std::string_view text) {
   auto data = kj::decode<DbPeekData>(text);
-  if (!data) return {};
+  if (!data) return std::unexpected(std::move(data.error()));
   return std::move(data->dbward_data);
+}
+
+DbUsageTable parse_dbpeek_file(std::string_view text) {
+  auto table = decode_dbpeek_file(text);
+  if (!table) return {};
+  return std::move(*table);
 }
 
 DbUsageTable load_dbpeek_file(const std::string& path) try {

@@ -126,7 +126,11 @@ std::string query_warden_mode(const std::string& helper_path, std::uint64_t limi
     });
     return "none";
   }
-  const std::string out = text::decode_lossy(run->stdout_bytes);
+  return warden_mode_from_answer(run->stdout_bytes);
+}
+
+std::string warden_mode_from_answer(std::string_view stdout_bytes) {
+  const std::string out = text::decode_lossy(stdout_bytes);
   const std::string_view answer = text::trim(out);
   if (auto quoted = kestrix::json::decode<std::string>(answer)) return std::move(*quoted);
   return std::string(answer);

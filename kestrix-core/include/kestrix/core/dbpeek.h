@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +24,8 @@ struct DbWardStats {
 
 using DbUsageTable = std::unordered_map<std::string, DbWardStats>;
 
+// Decodes the file's text; the error is the reader's message with position.
+std::expected<DbUsageTable, std::string> decode_dbpeek_file(std::string_view text);
 // Decodes the file's text; any fault gives an empty table.
 DbUsageTable parse_dbpeek_file(std::string_view text);
 DbUsageTable load_dbpeek_file(const std::string& path = std::string(DBPEEK_FILE_PATH));

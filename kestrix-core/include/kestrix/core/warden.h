@@ -40,4 +40,7 @@ WardenStatus run_dbadm_list(const std::string& dbadm, std::uint64_t limit_secs =
 std::string query_warden_mode(const std::string& helper_path,
                               std::uint64_t limit_secs = WARDEN_MODE_TIMEOUT_SECS);
 
+// The mode in a successful "warden-mode" answer's standard output.
+std::string warden_mode_from_answer(std::string_view stdout_bytes);
+
 }  // namespace kestrix::core

@@ -1,25 +1,22 @@
-// What the reader must agree on with an independent JSON parser, for any
-// input: it accepts only well-formed JSON, accepts all of it but what it
-// refuses on purpose (depth, out-of-range numbers), and reads the same
-// values. Used by the fuzz target and by the test that replays its finds.
-#pragma once
-
-#include <string_view>
-
-#include <nlohmann/json.hpp>
-
+// The snapshot decoder and the generic reader against the reference parser:
+// only well-formed JSON is accepted, all of it but what is refused on
+// purpose (depth, out-of-range numbers), with the same values.
+#include "checks.h"
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
+#include "oracle.h"
 #include "snapshot.h"
 
 namespace kestrix::fuzz {
 
-// Returns the first disagreement, or nullptr.
-inline const char* reader_disagreement(std::string_view text) {
-  if (!is_utf8(text)) return nullptr;  // the loaders refuse such text before decoding
-  if (text.starts_with("\xEF\xBB\xBF")) return nullptr;  // the other parser skips a BOM
+const char* check_reader(std::string_view text) {
   auto snapshot = cli::decode_snapshot(text);
   auto value = json::decode<nlohmann::json>(text);
+  if (!snapshot && !position_inside(snapshot.error(), text)) return "snapshot error position";
+  if (!value && !position_inside(value.error(), text)) return "reader error position";
+
+  if (!is_utf8(text)) return nullptr;  // the loaders refuse such text before decoding
+  if (text.starts_with("\xEF\xBB\xBF")) return nullptr;  // the other parser skips a BOM
   // The other parser stops at a NUL byte as if the text ended there; JSON
   // has no place for a raw one.
   if (text.find('\0') != std::string_view::npos)
