@@ -122,6 +122,8 @@ TEST(Parse, UsageErrorsGoToStandardErrorWithStatusTwo) {
       {"-m", "18446744073709551616"},
       {"-j", "-j"},
       {"-jj"},
+      {"-j-"},
+      {"-"},
       {"--json", "-j"},
       {"--hide-mysql", "--hide-mysql"},
       {"-u", "a", "--username", "b"},
