@@ -94,15 +94,15 @@ def fish_offers(file):
 
 
 def zsh_offers(file):
-    """The option names of the _arguments specs, read by zsh itself."""
+    """The option names that the completion declares to _arguments, as zsh expands them."""
     if not shutil.which("zsh"):
         skip("zsh")
     script = '_arguments() { print -rl -- "$@" }; _users() { }; . "$1"'
     out = subprocess.run(["zsh", "-f", "-c", script, "zsh", file], check=True, capture_output=True, text=True)
     offered = set()
-    for spec in out.stdout.splitlines():
-        m = re.match(r"(?:\([^)]*\))?(-[\w-]+?)[+=]?(?:\[|:|$)", spec)
-        if m and spec.startswith(("-", "(")) and m.group(1) not in ("-s", "-S"):
+    for declaration in out.stdout.splitlines():
+        m = re.match(r"(?:\([^)]*\))?(-[\w-]+?)[+=]?(?:\[|:|$)", declaration)
+        if m and declaration.startswith(("-", "(")) and m.group(1) not in ("-s", "-S"):
             offered.add(m.group(1))
     return offered
 
