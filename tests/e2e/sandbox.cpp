@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,34 @@ std::string slurp(const std::string& path) {
   throw std::runtime_error("sandbox: " + what + ": " + std::strerror(errno));
 }
 
+// Checks documents with validate_output.py in one run, which writes its
+// findings, each line led by the file's path, to `report_path`; empty when
+// every document keeps the contract.
+std::string check_files(const std::vector<std::string>& paths, const std::string& report_path) {
+  std::vector<std::string> args{"/usr/bin/python3", E2E_VALIDATOR, "--schema", E2E_OUTPUT_SCHEMA};
+  args.insert(args.end(), paths.begin(), paths.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, report_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return "cannot run " + args[1] + ": " + std::strerror(rc) + "\n";
+  int ws = 0;
+  while (::waitpid(pid, &ws, 0) < 0) {
+    if (errno != EINTR) return std::string("waitpid: ") + std::strerror(errno) + "\n";
+  }
+  if (WIFEXITED(ws) && WEXITSTATUS(ws) == 0) return {};
+  std::string report = slurp(report_path);
+  if (report.empty()) report = "validate_output.py ended with wait status " + std::to_string(ws) + "\n";
+  return report;
+}
+
 }  // namespace
 
 std::ostream& operator<<(std::ostream& os, const RunResult& r) {
@@ -92,6 +121,7 @@ Sandbox::Sandbox() {
 }
 
 Sandbox::~Sandbox() {
+  check_documents();
   if (std::getenv("E2E_KEEP")) return;
   std::error_code ec;
   fs::remove_all(dir_, ec);
@@ -192,7 +222,34 @@ std::vector<std::string> Sandbox::calls(std::string_view tool) const {
 RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& opts) const {
   std::vector<std::string> argv{NIMBREL_TOP_BIN};
   argv.insert(argv.end(), args.begin(), args.end());
-  return exec(argv, opts);
+  RunResult r = exec(argv, opts);
+  // One validator run per sandbox, not per run: starting it costs more than
+  // most runs of the program.
+  if (r.out.starts_with('{')) {
+    Kept doc{dir_ + "/io/document-" + std::to_string(kept_.size() + 1) + ".json", "nimbrel-top"};
+    for (const auto& a : args) doc.command += " " + a;
+    if (opts.uid) doc.command += " (as uid " + std::to_string(*opts.uid) + ")";
+    std::ofstream out(doc.path, std::ios::binary | std::ios::trunc);
+    out << r.out;
+    if (!out) die("write " + doc.path);
+    kept_.push_back(std::move(doc));
+  }
+  return r;
+}
+
+void Sandbox::check_documents() const {
+  if (kept_.empty()) return;
+  std::vector<std::string> paths;
+  for (const auto& k : kept_) paths.push_back(k.path);
+  const std::string faults = check_files(paths, dir_ + "/io/validate");
+  if (!faults.empty()) {
+    std::string shown;
+    for (const auto& k : kept_)
+      if (faults.find(k.path + ":") != std::string::npos)
+        shown += "--- " + k.path + ", printed by " + k.command + " ---\n" + slurp(k.path);
+    ADD_FAILURE() << "a document on standard output breaks the output contract:\n" << faults << shown;
+  }
+  kept_.clear();
 }
 
 RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOptions& opts) const {
@@ -267,6 +324,16 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   return r;
 }
 
+std::string Sandbox::document_faults(std::string_view text) const {
+  const std::string path = dir_ + "/io/document";
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!out) die("write " + path);
+  }
+  return check_files({path}, dir_ + "/io/validate");
+}
+
 bool in_ci() {
   const char* ci = std::getenv("CI");
   return ci && std::string_view(ci) == "true";
@@ -286,6 +353,10 @@ bool sandbox_usable(std::string& why) {
   }();
   why = reason;
   return reason.empty();
+}
+
+void E2E::TearDown() {
+  if (box_) box_->check_documents();
 }
 
 void E2E::SetUp() {

@@ -89,15 +89,28 @@ class Sandbox {
   // Every stand-in call so far, as "tool|arg|arg..."; optionally of one tool.
   std::vector<std::string> calls(std::string_view tool = {}) const;
 
+  // Runs the program. Every JSON document it prints is kept for
+  // check_documents(), which the fixture calls after each test and the
+  // destructor calls at the latest.
   RunResult run(const std::vector<std::string>& args, const RunOptions& opts = {}) const;
+  // Checks the documents kept since the last check against the output
+  // contract (schema, number kinds, layout); a broken one fails the test.
+  void check_documents() const;
   // Runs any program inside the sandbox (used to probe the machine).
   RunResult exec(const std::vector<std::string>& argv, const RunOptions& opts = {}) const;
+
+  // What breaks the output contract in `text`; empty when nothing does.
+  std::string document_faults(std::string_view text) const;
 
   const std::string& dir() const { return dir_; }
 
  private:
   void install_standin(std::string_view path) const;
   std::string dir_;
+  struct Kept {
+    std::string path, command;
+  };
+  mutable std::vector<Kept> kept_;
 };
 
 // Whether this machine lets us build sandboxes; `why` says what is missing.
@@ -108,6 +121,7 @@ bool in_ci();
 class E2E : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
   Sandbox& sb() { return *box_; }
   std::unique_ptr<Sandbox> box_;
 };
