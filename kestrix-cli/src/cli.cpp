@@ -49,8 +49,15 @@ const OptionName* find_short(char c) {
 // The two textual rewrites CLI11 needs to follow the option syntax we promise:
 // "--username=" means the empty text (CLI11 would take the next argument),
 // and a flag never takes a value (CLI11 would accept "--json=true").
-// Returns the rewritten arguments, or the flag that was given a value.
-std::variant<std::vector<std::string>, std::string> rewrite_args(
+// A "-" inside a bundle is refused here: CLI11 would read the rest of the
+// bundle as a long option ("-j-max=5" as "-j --max=5", "-j-" as "-j --").
+struct Refused {
+  std::string arg;
+  bool flag_with_value;  // else an argument nobody declared
+};
+
+// Returns the rewritten arguments, or the argument it refuses.
+std::variant<std::vector<std::string>, Refused> rewrite_args(
     const std::vector<std::string>& args) {
   std::vector<std::string> out;
   out.reserve(args.size() + 1);
@@ -71,7 +78,7 @@ std::variant<std::vector<std::string>, std::string> rewrite_args(
       if (opt != nullptr && eq == std::string_view::npos) {
         value_pending = opt->takes_value;
       } else if (opt != nullptr && !opt->takes_value) {
-        return "--" + std::string(opt->long_name);
+        return Refused{"--" + std::string(opt->long_name), true};
       } else if (opt != nullptr && eq + 1 == body.size()) {
         out.push_back("--" + std::string(opt->long_name));
         out.emplace_back();
@@ -81,6 +88,7 @@ std::variant<std::vector<std::string>, std::string> rewrite_args(
       // Bundled short options: flags run on, a value option takes the rest.
       bool split = false;
       for (std::size_t i = 1; i < arg.size(); ++i) {
+        if (arg[i] == '-') return Refused{arg, false};
         const OptionName* opt = find_short(arg[i]);
         if (opt == nullptr) {
           // CLI11 would turn the "-" that ends "-j-" into a "--" and take
@@ -177,8 +185,11 @@ std::variant<Cli, ParseExit> parse_with_cli11(const std::vector<std::string>& ar
 
   std::vector<std::string> args(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
   auto rewritten = rewrite_args(args);
-  if (auto* flag = std::get_if<std::string>(&rewritten))
-    return exit_for(app, CLI::ArgumentMismatch::FlagOverride(*flag));
+  if (auto* refused = std::get_if<Refused>(&rewritten)) {
+    if (refused->flag_with_value)
+      return exit_for(app, CLI::ArgumentMismatch::FlagOverride(refused->arg));
+    return exit_for(app, CLI::ExtrasError({refused->arg}));
+  }
   args = std::move(std::get<std::vector<std::string>>(rewritten));
 
   try {

@@ -69,6 +69,7 @@ TEST(Parse, TextValuesAreTakenAsGiven) {
   EXPECT_EQ(parsed({"-u", ""}).username, "");
   // The short form's attached value starts right after the letter.
   EXPECT_EQ(parsed({"-u=x"}).username, "=x");
+  EXPECT_EQ(parsed({"-ju-x"}).username, "-x");
   // A value position takes the next argument even when it looks like an option.
   EXPECT_EQ(parsed({"-u", "-j"}).username, "-j");
   EXPECT_EQ(parsed({"--domain", "--username="}).domain, "--username=");
@@ -133,6 +134,9 @@ TEST(Parse, UsageErrorsGoToStandardErrorWithStatusTwo) {
       {"--json=false"},
       {"--hide-mysql="},
       {"--user", "x"},
+      // A dash inside a bundle must not turn the rest into a long option.
+      {"-j-"},
+      {"-j-max=5"},
   };
   for (const auto& args : cases) {
     ParseExit exit = exited(args);
