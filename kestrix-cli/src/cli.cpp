@@ -86,25 +86,14 @@ std::variant<std::vector<std::string>, Refused> rewrite_args(
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       // Bundled short options: flags run on, a value option takes the rest.
-      bool split = false;
       for (std::size_t i = 1; i < arg.size(); ++i) {
         if (arg[i] == '-') return Refused{arg, false};
         const OptionName* opt = find_short(arg[i]);
-        if (opt == nullptr) {
-          // CLI11 would turn the "-" that ends "-j-" into a "--" and take
-          // the whole as valid; it is an unknown argument, like a lone "-".
-          split = i > 1 && arg[i] == '-' && i + 1 == arg.size();
-          break;
-        }
+        if (opt == nullptr) break;
         if (opt->takes_value) {
           value_pending = i + 1 == arg.size();
           break;
         }
-      }
-      if (split) {
-        out.push_back(arg.substr(0, arg.size() - 1));
-        out.emplace_back("-");
-        continue;
       }
     }
     out.push_back(arg);

@@ -123,7 +123,6 @@ TEST(Parse, UsageErrorsGoToStandardErrorWithStatusTwo) {
       {"-m", "18446744073709551616"},
       {"-j", "-j"},
       {"-jj"},
-      {"-j-"},
       {"-"},
       {"--json", "-j"},
       {"--hide-mysql", "--hide-mysql"},
