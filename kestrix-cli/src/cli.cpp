@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <sstream>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
+
+#include "kestrix/text.h"
 
 namespace kestrix::cli {
 namespace {
@@ -119,19 +120,9 @@ ParseExit exit_for(const CLI::App& app, const CLI::Error& e) {
 }  // namespace
 
 std::expected<std::uint64_t, std::string> parse_max(std::string_view text) {
-  if (text.empty()) return std::unexpected(std::string("cannot parse integer from empty string"));
-  std::string_view digits = text.starts_with('+') ? text.substr(1) : text;
-  if (digits.empty()) return std::unexpected(std::string("invalid digit found in string"));
-  std::uint64_t value = 0;
-  constexpr std::uint64_t MAX = std::numeric_limits<std::uint64_t>::max();
-  for (char c : digits) {
-    if (c < '0' || c > '9') return std::unexpected(std::string("invalid digit found in string"));
-    auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (MAX - digit) / 10)
-      return std::unexpected(std::string("number too large to fit in target type"));
-    value = value * 10 + digit;
-  }
-  return value;
+  auto value = text::parse_decimal<std::uint64_t>(text);
+  if (!value) return std::unexpected(std::string(text::reason(value.error())));
+  return *value;
 }
 
 namespace {

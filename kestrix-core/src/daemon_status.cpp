@@ -22,7 +22,7 @@ constexpr std::size_t CONTENT_EXCERPT = 64;
 std::optional<std::int32_t> pid_in_pid_file(std::string_view text) {
   const auto pid = text::parse_decimal<std::int32_t>(text::trim(text));
   if (!pid || *pid <= 0) return std::nullopt;
-  return pid;
+  return *pid;
 }
 
 DaemonStatus daemon_status(const std::string& pid_file_path) {

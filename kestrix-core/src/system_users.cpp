@@ -42,7 +42,7 @@ std::optional<std::uint32_t> login_defs_value(std::string_view content, std::str
     if (parts.size() < 2) continue;
     // Lines that do not give a number are passed over, not fatal: the
     // first usable line wins.
-    if (auto value = text::parse_decimal<std::uint32_t>(parts[1])) return value;
+    if (auto value = text::parse_decimal<std::uint32_t>(parts[1])) return *value;
   }
   return std::nullopt;
 }

@@ -11,7 +11,7 @@
 
 #include "kestrix/error.h"
 #include "kestrix/plugins/helper_runner.h"
-#include "unique_fd.h"
+#include "kestrix/unique_fd.h"
 
 namespace kestrix::plugins {
 

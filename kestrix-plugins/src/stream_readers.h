@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "kestrix/error.h"
-#include "unique_fd.h"
+#include "kestrix/unique_fd.h"
 
 namespace kestrix::plugins {
 

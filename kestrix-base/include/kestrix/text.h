@@ -4,6 +4,7 @@
 
 #include <concepts>
 #include <cstddef>
+#include <expected>
 #include <limits>
 #include <optional>
 #include <string>
@@ -37,26 +38,34 @@ std::string_view first_chars(std::string_view s, std::size_t n);
 std::optional<std::string> ascii_upper(std::string_view s);
 std::optional<std::string> ascii_lower(std::string_view s);
 
+// Why a text is not a decimal number, in the words the command line and
+// the tools' own messages use.
+enum class DecimalFault { Empty, InvalidDigit, TooLarge, TooSmall };
+std::string_view reason(DecimalFault fault);
+
 // An optional "+" ("-" too for signed types), then one or more ASCII digits,
 // nothing else, within the range of T.
 template <std::integral T>
-std::optional<T> parse_decimal(std::string_view s) {
+std::expected<T, DecimalFault> parse_decimal(std::string_view s) {
+  if (s.empty()) return std::unexpected(DecimalFault::Empty);
   bool negative = false;
-  if (!s.empty() && (s.front() == '+' || (std::signed_integral<T> && s.front() == '-'))) {
+  if (s.front() == '+' || (std::signed_integral<T> && s.front() == '-')) {
     negative = s.front() == '-';
     s.remove_prefix(1);
   }
-  if (s.empty()) return std::nullopt;
+  if (s.empty()) return std::unexpected(DecimalFault::InvalidDigit);
   T value = 0;
   for (char ch : s) {
-    if (ch < '0' || ch > '9') return std::nullopt;
+    if (ch < '0' || ch > '9') return std::unexpected(DecimalFault::InvalidDigit);
     const T digit = static_cast<T>(ch - '0');
     // Accumulate towards the sign so that the minimum of a signed type fits.
     if (negative) {
-      if (value < (std::numeric_limits<T>::min() + digit) / 10) return std::nullopt;
+      if (value < (std::numeric_limits<T>::min() + digit) / 10)
+        return std::unexpected(DecimalFault::TooSmall);
       value = static_cast<T>(value * 10 - digit);
     } else {
-      if (value > (std::numeric_limits<T>::max() - digit) / 10) return std::nullopt;
+      if (value > (std::numeric_limits<T>::max() - digit) / 10)
+        return std::unexpected(DecimalFault::TooLarge);
       value = static_cast<T>(value * 10 + digit);
     }
   }

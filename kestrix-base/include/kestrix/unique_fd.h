@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace kestrix::plugins {
+namespace kestrix {
 
 class UniqueFd {
  public:
@@ -32,4 +32,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace kestrix::plugins
+}  // namespace kestrix

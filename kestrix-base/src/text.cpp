@@ -227,4 +227,14 @@ std::string decode_lossy(std::string_view bytes) {
   return out;
 }
 
+std::string_view reason(DecimalFault fault) {
+  switch (fault) {
+    case DecimalFault::Empty: return "cannot parse integer from empty string";
+    case DecimalFault::InvalidDigit: return "invalid digit found in string";
+    case DecimalFault::TooLarge: return "number too large to fit in target type";
+    case DecimalFault::TooSmall: return "number too small to fit in target type";
+  }
+  return "invalid digit found in string";
+}
+
 }  // namespace kestrix::text
