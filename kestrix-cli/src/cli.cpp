@@ -1,13 +1,13 @@
 #include "cli.h"
 
 #include <algorithm>
-#include <array>
 #include <sstream>
 #include <string_view>
 
 #include <CLI/CLI.hpp>
 
 #include "kestrix/text.h"
+#include "option_table.h"
 
 namespace kestrix::cli {
 namespace {
@@ -15,34 +15,14 @@ namespace {
 constexpr std::string_view PROGRAM_NAME = "nimbrel-top";
 constexpr std::string_view VERSION_TEXT = "nimbrel-top 3.0.0";
 
-struct OptionName {
-  char short_name;  // '\0' when there is none
-  std::string_view long_name;
-  bool takes_value;
-};
-
-// Mirrors the declarations below; the argument rewrite must know which
-// tokens consume the next one.
-constexpr std::array<OptionName, 9> OPTIONS{{
-    {'j', "json", false},
-    {'\0', "hide-mysql", false},
-    {'u', "username", true},
-    {'r', "for-reseller", true},
-    {'d', "domain", true},
-    {'m', "max", true},
-    {'o', "order-by", true},
-    {'h', "help", false},
-    {'V', "version", false},
-}};
-
-const OptionName* find_long(std::string_view name) {
-  for (const auto& o : OPTIONS)
+const OptionSpec* find_long(std::string_view name) {
+  for (const auto& o : OPTION_TABLE)
     if (o.long_name == name) return &o;
   return nullptr;
 }
 
-const OptionName* find_short(char c) {
-  for (const auto& o : OPTIONS)
+const OptionSpec* find_short(char c) {
+  for (const auto& o : OPTION_TABLE)
     if (o.short_name != '\0' && o.short_name == c) return &o;
   return nullptr;
 }
@@ -75,10 +55,10 @@ std::variant<std::vector<std::string>, Refused> rewrite_args(
     } else if (arg.starts_with("--")) {
       std::string_view body = std::string_view(arg).substr(2);
       std::size_t eq = body.find('=');
-      const OptionName* opt = find_long(body.substr(0, eq));
+      const OptionSpec* opt = find_long(body.substr(0, eq));
       if (opt != nullptr && eq == std::string_view::npos) {
-        value_pending = opt->takes_value;
-      } else if (opt != nullptr && !opt->takes_value) {
+        value_pending = opt->takes_value();
+      } else if (opt != nullptr && !opt->takes_value()) {
         return Refused{"--" + std::string(opt->long_name), true};
       } else if (opt != nullptr && eq + 1 == body.size()) {
         out.push_back("--" + std::string(opt->long_name));
@@ -89,9 +69,9 @@ std::variant<std::vector<std::string>, Refused> rewrite_args(
       // Bundled short options: flags run on, a value option takes the rest.
       for (std::size_t i = 1; i < arg.size(); ++i) {
         if (arg[i] == '-') return Refused{arg, false};
-        const OptionName* opt = find_short(arg[i]);
+        const OptionSpec* opt = find_short(arg[i]);
         if (opt == nullptr) break;
-        if (opt->takes_value) {
+        if (opt->takes_value()) {
           value_pending = i + 1 == arg.size();
           break;
         }
@@ -134,34 +114,38 @@ std::variant<Cli, ParseExit> parse_with_cli11(const std::vector<std::string>& ar
   CLI::App app{"Show current KRO resource usage", display_name(argv)};
   // Recreated after the options so that help lists it last, as users expect.
   app.set_help_flag();
-  app.add_flag("-j,--json", cli.json, "Return data in JSON format (required)")
-      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-  app.add_flag("--hide-mysql", cli.hide_mysql, "Don't show MySQL related info")
-      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-  app.add_option("-u,--username", cli.username, "Filter: show users matching username pattern")
-      ->type_name("USERNAME");
-  app.add_option("-r,--for-reseller", cli.for_reseller,
-                 "Get information only about specified reseller and his users")
-      ->type_name("FOR_RESELLER");
-  app.add_option("-d,--domain", cli.domain, "Filter: show users with domain matching pattern")
-      ->type_name("DOMAIN");
+  const auto flag = [&](OptionId id, bool& target) {
+    const OptionSpec& o = option(id);
+    app.add_flag(o.cli11_names(), target, std::string(o.help))
+        ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  };
+  const auto value = [&](OptionId id, auto& target) {
+    const OptionSpec& o = option(id);
+    CLI::Option* added = app.add_option(o.cli11_names(), target, std::string(o.help))
+                             ->type_name(std::string(o.value_name));
+    if (!o.default_value.empty()) added->default_val(std::string(o.default_value));
+    return added;
+  };
+  flag(OptionId::Json, cli.json);
+  flag(OptionId::HideMysql, cli.hide_mysql);
+  value(OptionId::Username, cli.username);
+  value(OptionId::ForReseller, cli.for_reseller);
+  value(OptionId::Domain, cli.domain);
   // Taken as text: CLI11's own unsigned conversion wraps "-1", saturates
   // overflow and accepts hex and blanks.
-  app.add_option("-m,--max", max_text, "Show up to N records (default top 25)")
-      ->type_name("MAX")
-      ->default_val("25")
+  value(OptionId::Max, max_text)
       ->check(CLI::Validator(
-          [](std::string& value) -> std::string {
-            auto parsed = parse_max(value);
-            return parsed ? std::string() : "invalid value '" + value + "': " + parsed.error();
+          [](std::string& text) -> std::string {
+            auto parsed = parse_max(text);
+            return parsed ? std::string() : "invalid value '" + text + "': " + parsed.error();
           },
           ""));
-  app.add_option("-o,--order-by", cli.order_by,
-                 "Sort order: cpu, mysql_cpu, io, mysql_io, iops, ep, nproc, pmem")
-      ->type_name("ORDER_BY")
-      ->default_val("cpu");
-  app.set_help_flag("-h,--help", "Print help");
-  app.set_version_flag("-V,--version", std::string(VERSION_TEXT), "Print version");
+  value(OptionId::OrderBy, cli.order_by);
+  const OptionSpec& help = option(OptionId::Help);
+  app.set_help_flag(help.cli11_names(), std::string(help.help));
+  const OptionSpec& version = option(OptionId::Version);
+  app.set_version_flag(version.cli11_names(), std::string(VERSION_TEXT),
+                       std::string(version.help));
 
   std::vector<std::string> args(argv.begin() + (argv.empty() ? 0 : 1), argv.end());
   auto rewritten = rewrite_args(args);
