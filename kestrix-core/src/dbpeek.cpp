@@ -11,6 +11,7 @@
 #include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
+#include "kestrix/utf8.h"
 
 #include <new>
 
@@ -175,7 +176,7 @@ double parse_size(std::string_view text) {
   if (text.empty()) return 0.0;
   // The unit is the last character, which may be more than one byte long.
   std::size_t last = text.size() - 1;
-  while (last > 0 && (static_cast<unsigned char>(text[last]) & 0xC0) == 0x80) --last;
+  while (last > 0 && utf8::is_continuation(static_cast<unsigned char>(text[last]))) --last;
   const std::string_view unit = text.substr(last);
   double factor = 0.0;
   if (unit == "K" || unit == "k") {
@@ -260,7 +261,7 @@ void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
     log::event(log::Level::Warn, TARGET, [&] {
       return program + " -c exited with " + plugins::status_text(run->status) +
              ", database usage not refreshed: " +
-             std::string(plugins::excerpt(text::trim(text::decode_lossy(run->stderr_bytes)), 500));
+             std::string(utf8::excerpt(text::trim(text::decode_lossy(run->stderr_bytes)), 500));
     });
     return;
   }
