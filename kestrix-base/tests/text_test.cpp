@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 namespace kestrix::text {
 namespace {
 
@@ -59,6 +61,41 @@ TEST(CoreTextTest, MalformedBytesAreNeverCharacters) {
   EXPECT_EQ(ascii_lower("\xE2\x84\xAA" "B"), "kb");  // KELVIN SIGN
   EXPECT_EQ(ascii_upper("\xC3"), std::nullopt);
   EXPECT_EQ(ascii_upper("\xF0\x8F\xBF\xBF"), std::nullopt);
+}
+
+// Signs, zeros and both ends of the range, as the data files and the
+// command line write them; anything else is refused with its reason.
+TEST(CoreTextTest, DecimalSyntaxOfSignedIntegers) {
+  using Parsed = std::expected<std::int64_t, DecimalFault>;
+  const std::pair<std::string_view, Parsed> cases[] = {
+      {"0", 0},
+      {"-0", 0},
+      {"+0", 0},
+      {"007", 7},
+      {"-007", -7},
+      {"+42", 42},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"00000000000000000000009223372036854775807", INT64_MAX},
+      {"9223372036854775808", std::unexpected(DecimalFault::TooLarge)},
+      {"-9223372036854775809", std::unexpected(DecimalFault::TooSmall)},
+      {"99999999999999999999999", std::unexpected(DecimalFault::TooLarge)},
+      {"", std::unexpected(DecimalFault::Empty)},
+      {"+", std::unexpected(DecimalFault::InvalidDigit)},
+      {"-", std::unexpected(DecimalFault::InvalidDigit)},
+      {"+-1", std::unexpected(DecimalFault::InvalidDigit)},
+      {"--1", std::unexpected(DecimalFault::InvalidDigit)},
+      {" 1", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1 ", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1\n", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1.0", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1e3", std::unexpected(DecimalFault::InvalidDigit)},
+      {"0x10", std::unexpected(DecimalFault::InvalidDigit)},
+      {"\xD9\xA1", std::unexpected(DecimalFault::InvalidDigit)},  // ARABIC-INDIC DIGIT ONE
+  };
+  for (const auto& [in, expected] : cases) EXPECT_EQ(parse_decimal<std::int64_t>(in), expected) << in;
+  EXPECT_EQ(parse_decimal<std::uint32_t>("-0"), std::unexpected(DecimalFault::InvalidDigit));
+  EXPECT_EQ(parse_decimal<std::uint32_t>("4294967296"), std::unexpected(DecimalFault::TooLarge));
 }
 
 }  // namespace

@@ -118,20 +118,6 @@ std::optional<double> parse_f64(std::string_view text) {
   return sign * value;
 }
 
-std::optional<std::int64_t> parse_i64(std::string_view text) {
-  // One sign at most; from_chars knows only the minus.
-  if (!text.empty() && text[0] == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text[0] == '-') return std::nullopt;
-  }
-  const std::string_view digits = !text.empty() && text[0] == '-' ? text.substr(1) : text;
-  if (digits.empty() || !all_digits(digits)) return std::nullopt;
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 // The first two "/"-separated parts of a field; the second may be absent.
 std::pair<std::string_view, std::string_view> first_two_parts(std::string_view field) {
   const auto slash = field.find('/');
@@ -202,7 +188,7 @@ std::pair<std::string, std::int64_t> parse_restriction(std::string_view text) {
   }
   const auto slash = text.rfind('/');
   const std::string_view time = slash == std::string_view::npos ? text : text.substr(slash + 1);
-  return {std::move(cause), parse_i64(time).value_or(0)};
+  return {std::move(cause), text::parse_decimal<std::int64_t>(time).value_or(0)};
 }
 
 std::expected<DbUsageTable, std::string> decode_dbpeek_file(std::string_view text) {
