@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <cstring>
 #include <new>
 #include <stdexcept>
+
+#include "kestrix/unique_fd.h"
 
 namespace kestrix {
 
@@ -17,30 +17,25 @@ namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
 
-struct FdCloser {
-  int fd;
-  ~FdCloser() { ::close(fd); }
-};
-
 // Reads to the end, or to one byte past `max_bytes`; the errno of a failed
-// read, else 0.
+// read, else 0. With the size fstat gives as `hint`, a regular file arrives
+// in one read and its end shows in the next, into a buffer one byte larger
+// than the file. A file that claims nothing (procfs) or grows meanwhile
+// gets a buffer that doubles as it fills.
 int read_all(int fd, std::size_t hint, std::size_t max_bytes, std::string& data) {
   const std::size_t limit = max_bytes + 1;  // one more byte proves the file too large
-  data.reserve(std::min(hint, max_bytes) + 1);
-  while (data.size() < limit) {
-    if (data.capacity() == data.size())
-      data.reserve(std::min(limit, std::max(data.capacity() * 2, data.size() + kChunk)));
+  std::size_t capacity = std::min(limit, hint > 0 ? hint + 1 : kChunk);
+  for (;;) {
     const std::size_t old = data.size();
-    const std::size_t want = std::min(data.capacity(), limit) - old;
     ssize_t n = 0;
-    data.resize_and_overwrite(old + want, [&](char* p, std::size_t) {
-      n = ::read(fd, p + old, want);
+    data.resize_and_overwrite(capacity, [&](char* p, std::size_t) {
+      n = ::read(fd, p + old, capacity - old);
       return old + (n > 0 ? static_cast<std::size_t>(n) : 0);
     });
-    if (n == 0) return 0;
+    if (n == 0 || data.size() == limit) return 0;
     if (n < 0 && errno != EINTR) return errno;
+    if (data.size() == capacity) capacity = std::min(limit, std::max(capacity * 2, capacity + kChunk));
   }
-  return 0;
 }
 
 std::unexpected<Error> too_large(std::size_t max_bytes) {
@@ -52,17 +47,16 @@ std::unexpected<Error> too_large(std::size_t max_bytes) {
 Result<std::string> load_file(const std::string& path, std::size_t max_bytes) {
   // Without blocking, and only regular files: a FIFO or device planted at
   // one of our paths must neither stall nor flood the run.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return fail(os_error_text(errno));
-  FdCloser closer{fd};
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return fail(os_error_text(errno));
   struct stat st {};
-  if (::fstat(fd, &st) != 0) return fail(os_error_text(errno));
+  if (::fstat(fd.get(), &st) != 0) return fail(os_error_text(errno));
   if (!S_ISREG(st.st_mode)) return fail("not a regular file");
   const std::size_t hint = st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 0;
   if (hint > max_bytes) return too_large(max_bytes);
   std::string data;
   try {
-    if (const int err = read_all(fd, hint, max_bytes, data); err != 0)
+    if (const int err = read_all(fd.get(), hint, max_bytes, data); err != 0)
       return fail(os_error_text(err));
   } catch (const std::bad_alloc&) {
     return fail("too large for memory");  // as unreadable as a missing file
@@ -89,48 +83,6 @@ std::optional<std::string> read_text_file(const std::string& path, std::size_t m
   auto data = load_text_file(path, max_bytes);
   if (!data) return std::nullopt;
   return std::move(*data);
-}
-
-bool is_utf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* end = p + bytes.size();
-  while (p < end) {
-    // Eight ASCII bytes at a time: the common case in JSON and config text.
-    if (end - p >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) == 0) {
-        p += 8;
-        continue;
-      }
-    }
-    unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      need = 1;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      need = 2;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      need = 3;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) <= need) return false;
-    if (p[1] < lo || p[1] > hi) return false;
-    for (std::size_t k = 2; k <= need; ++k)
-      if (p[k] < 0x80 || p[k] > 0xBF) return false;
-    p += need + 1;
-  }
-  return true;
 }
 
 }  // namespace kestrix

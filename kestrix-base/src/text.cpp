@@ -1,76 +1,21 @@
 #include "kestrix/text.h"
 
-#include <cstdint>
+#include "kestrix/utf8.h"
 
 namespace kestrix::text {
 namespace {
 
-// Length of the well-formed sequence at `i`, or 0 with `bad` set to the
-// length of the maximal invalid subpart (at least 1).
-std::size_t sequence_at(std::string_view s, std::size_t i, std::size_t& bad) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) return 1;
-  std::size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    bad = 1;
-    return 0;
-  }
-  std::size_t n = 1;
-  for (; n <= need; ++n) {
-    if (i + n >= s.size()) break;
-    const auto b = static_cast<unsigned char>(s[i + n]);
-    const unsigned char min = n == 1 ? lo : 0x80, max = n == 1 ? hi : 0xBF;
-    if (b < min || b > max) break;
-  }
-  if (n == need + 1) return n;
-  bad = n;
-  return 0;
-}
-
-
 unsigned char byte(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
 
-bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// Length of the sequence led by `lead`, 0 for a byte that cannot lead one.
-std::size_t sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
 // Decodes the scalar value at `pos`; nothing when the bytes there are not
-// one well-formed sequence (overlong forms, surrogates and values beyond
-// U+10FFFF included).
+// one well-formed sequence.
 std::optional<char32_t> decode_at(std::string_view s, std::size_t pos, std::size_t* length) {
   const unsigned char lead = byte(s, pos);
-  const std::size_t len = sequence_length(lead);
-  if (len == 0 || pos + len > s.size()) return std::nullopt;
-  if (len == 1) {
-    *length = 1;
-    return lead;
-  }
-  char32_t c = lead & (0xFF >> (len + 1));
-  for (std::size_t i = 1; i < len; ++i) {
-    const unsigned char b = byte(s, pos + i);
-    if (!is_continuation(b)) return std::nullopt;
-    c = (c << 6) | (b & 0x3F);
-  }
-  static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < smallest[len] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
+  const std::size_t len = utf8::width(lead);
+  if (len == 0 || pos + len > s.size() || utf8::first_fault(s.substr(pos, len)))
+    return std::nullopt;
+  char32_t c = len == 1 ? lead : lead & (0xFF >> (len + 1));
+  for (std::size_t i = 1; i < len; ++i) c = (c << 6) | (byte(s, pos + i) & 0x3F);
   *length = len;
   return c;
 }
@@ -78,7 +23,7 @@ std::optional<char32_t> decode_at(std::string_view s, std::size_t pos, std::size
 // The scalar value that ends just before `end`, with its length.
 std::optional<char32_t> decode_before(std::string_view s, std::size_t end, std::size_t* length) {
   std::size_t start = end - 1;
-  while (start > 0 && end - start < 4 && is_continuation(byte(s, start))) --start;
+  while (start > 0 && end - start < 4 && utf8::is_continuation(byte(s, start))) --start;
   std::size_t len = 0;
   auto c = decode_at(s, start, &len);
   if (!c || start + len != end) return std::nullopt;
@@ -196,7 +141,7 @@ std::vector<std::string_view> fields(std::string_view s) {
 std::string_view first_chars(std::string_view s, std::size_t n) {
   std::size_t count = 0;
   for (std::size_t pos = 0; pos < s.size(); ++pos) {
-    if (is_continuation(byte(s, pos))) continue;
+    if (utf8::is_continuation(byte(s, pos))) continue;
     if (count == n) return s.substr(0, pos);
     ++count;
   }
@@ -214,16 +159,15 @@ std::optional<std::string> ascii_lower(std::string_view s) {
 std::string decode_lossy(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) {
-    std::size_t bad = 0;
-    if (const std::size_t n = sequence_at(bytes, i, bad)) {
-      out.append(bytes.substr(i, n));
-      i += n;
-    } else {
-      out.append("\xEF\xBF\xBD");
-      i += bad;
-    }
+  // Each maximal invalid subpart, and an unfinished sequence at the end,
+  // becomes one U+FFFD.
+  while (const auto fault = utf8::first_fault(bytes)) {
+    out.append(bytes.substr(0, fault->valid_up_to));
+    out.append("\xEF\xBF\xBD");
+    bytes.remove_prefix(fault->valid_up_to +
+                        fault->error_len.value_or(bytes.size() - fault->valid_up_to));
   }
+  out.append(bytes);
   return out;
 }
 

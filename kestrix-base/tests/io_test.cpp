@@ -98,18 +98,5 @@ TEST_F(TempDir, TextMustBeUtf8) {
   EXPECT_FALSE(read_text_file(path));
 }
 
-TEST(Utf8, RefusesOverlongSurrogatesAndTruncation) {
-  const std::pair<const char*, bool> cases[] = {
-      {"plain ascii text, longer than eight bytes", true},
-      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
-      {"\xC0\xAF", false},          // overlong '/'
-      {"\xED\xA0\x80", false},      // a surrogate
-      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
-      {"abcdefgh\xE2\x82", false},  // cut short at the end
-      {"\x80", false},
-  };
-  for (auto [text, valid] : cases) EXPECT_EQ(is_utf8(text), valid) << text;
-}
-
 }  // namespace
 }  // namespace kestrix

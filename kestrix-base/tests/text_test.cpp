@@ -1,7 +1,8 @@
 #include "kestrix/text.h"
-#include "kestrix/io.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdint>
 
 namespace kestrix::text {
 namespace {
@@ -43,24 +44,6 @@ TEST(CoreTextTest, TrimRemovesExactlyUnicodeWhiteSpace) {
   EXPECT_EQ(trim(" \t\xC2\xA0 "), "");
 }
 
-TEST(CoreTextTest, Utf8Validation) {
-  const std::pair<std::string, bool> cases[] = {
-      {"", true},
-      {"plain", true},
-      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", true},
-      {"\xF4\x8F\xBF\xBF", true},   // U+10FFFF
-      {"\xC3", false},              // truncated
-      {"\xE2\x82", false},
-      {"\xC0\xAF", false},          // overlong "/"
-      {"\xE0\x80\xAF", false},
-      {"\xED\xA0\x80", false},      // surrogate
-      {"\xF4\x90\x80\x80", false},  // beyond U+10FFFF
-      {"\x80", false},
-      {"a\xFF" "b", false},
-  };
-  for (const auto& [s, valid] : cases) EXPECT_EQ(is_utf8(s), valid) << s;
-}
-
 TEST(CoreTextTest, LinesAndFields) {
   EXPECT_EQ(lines("a\r\nb\n\nc\r"), (std::vector<std::string_view>{"a", "b", "", "c\r"}));
   EXPECT_EQ(lines("a\n"), (std::vector<std::string_view>{"a"}));
@@ -68,14 +51,51 @@ TEST(CoreTextTest, LinesAndFields) {
   EXPECT_EQ(fields(" a \t b\xE3\x80\x80" "c "), (std::vector<std::string_view>{"a", "b", "c"}));
 }
 
-TEST(Utf8Lossy, EachBadSequenceBecomesOneReplacement) {
-  const std::string r = "\xEF\xBF\xBD";
-  EXPECT_EQ(decode_lossy("plain"), "plain");
-  EXPECT_EQ(decode_lossy("a\xFF" "b"), "a" + r + "b");
-  EXPECT_EQ(decode_lossy("\xE2\x82z"), r + "z");          // two bytes, one replacement
-  EXPECT_EQ(decode_lossy("\xFF\xFE"), r + r);             // two lone bytes, two
-  EXPECT_EQ(decode_lossy("end\xF0\x9F\x98"), "end" + r);  // unfinished at the end
-  EXPECT_EQ(decode_lossy("\xC3\xA9"), "\xC3\xA9");
+// Only a well-formed sequence is a character: malformed look-alikes of
+// white space or of case-mapped letters are kept as they are.
+TEST(CoreTextTest, MalformedBytesAreNeverCharacters) {
+  EXPECT_EQ(trim("\xE0\x82\xA0x\xC1\xA0"), "\xE0\x82\xA0x\xC1\xA0");  // overlong U+00A0
+  EXPECT_EQ(trim("\xC2\xA0x\xC2"), "x\xC2");  // unfinished at the end
+  EXPECT_EQ(fields("a\xFF b\xE3\x80"), (std::vector<std::string_view>{"a\xFF", "b\xE3\x80"}));
+  EXPECT_EQ(ascii_upper("stra\xC3\x9F" "e"), "STRASSE");
+  EXPECT_EQ(ascii_lower("\xE2\x84\xAA" "B"), "kb");  // KELVIN SIGN
+  EXPECT_EQ(ascii_upper("\xC3"), std::nullopt);
+  EXPECT_EQ(ascii_upper("\xF0\x8F\xBF\xBF"), std::nullopt);
+}
+
+// Signs, zeros and both ends of the range, as the data files and the
+// command line write them; anything else is refused with its reason.
+TEST(CoreTextTest, DecimalSyntaxOfSignedIntegers) {
+  using Parsed = std::expected<std::int64_t, DecimalFault>;
+  const std::pair<std::string_view, Parsed> cases[] = {
+      {"0", 0},
+      {"-0", 0},
+      {"+0", 0},
+      {"007", 7},
+      {"-007", -7},
+      {"+42", 42},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"00000000000000000000009223372036854775807", INT64_MAX},
+      {"9223372036854775808", std::unexpected(DecimalFault::TooLarge)},
+      {"-9223372036854775809", std::unexpected(DecimalFault::TooSmall)},
+      {"99999999999999999999999", std::unexpected(DecimalFault::TooLarge)},
+      {"", std::unexpected(DecimalFault::Empty)},
+      {"+", std::unexpected(DecimalFault::InvalidDigit)},
+      {"-", std::unexpected(DecimalFault::InvalidDigit)},
+      {"+-1", std::unexpected(DecimalFault::InvalidDigit)},
+      {"--1", std::unexpected(DecimalFault::InvalidDigit)},
+      {" 1", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1 ", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1\n", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1.0", std::unexpected(DecimalFault::InvalidDigit)},
+      {"1e3", std::unexpected(DecimalFault::InvalidDigit)},
+      {"0x10", std::unexpected(DecimalFault::InvalidDigit)},
+      {"\xD9\xA1", std::unexpected(DecimalFault::InvalidDigit)},  // ARABIC-INDIC DIGIT ONE
+  };
+  for (const auto& [in, expected] : cases) EXPECT_EQ(parse_decimal<std::int64_t>(in), expected) << in;
+  EXPECT_EQ(parse_decimal<std::uint32_t>("-0"), std::unexpected(DecimalFault::InvalidDigit));
+  EXPECT_EQ(parse_decimal<std::uint32_t>("4294967296"), std::unexpected(DecimalFault::TooLarge));
 }
 
 }  // namespace

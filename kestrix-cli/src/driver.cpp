@@ -117,7 +117,7 @@ int run(const std::vector<std::string>& argv) {
     return print_document(render_denial(denial->message, whole_seconds_now()), 1);
   const Caller& caller = std::get<Caller>(identity);
 
-  core::DaemonStatus daemon = core::daemon_status(std::string(core::DAEMON_PID_PATH));
+  core::DaemonStatus daemon = core::daemon_status(core::DAEMON_PID_PATH);
   if (daemon != core::DaemonStatus::Running)
     return print_document(
         render_daemon_document(core::daemon_status_text(daemon), whole_seconds_now()), 0);
@@ -125,7 +125,7 @@ int run(const std::vector<std::string>& argv) {
   if (cli.for_reseller || caller.is_root) core::touch_warden_timestamp();
   ReportDocument doc;
   doc.warden = core::query_warden_status();
-  doc.warden_mode = core::query_warden_mode(std::string(plugins::WARD_HELPER_PATH));
+  doc.warden_mode = core::query_warden_mode(plugins::WARD_HELPER_PATH);
   const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
 
   auto snapshot = read_saved_top_data(whole_seconds_now());

@@ -14,7 +14,7 @@
 
 namespace kestrix::cli {
 
-inline constexpr std::string_view SNAPSHOT_PATH = "/var/kro/nimbrel_top.json";
+inline constexpr const char* SNAPSHOT_PATH = "/var/kro/nimbrel_top.json";
 
 struct CpuUsage {
   double all = 0.0;
@@ -83,6 +83,6 @@ std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text);
 // stamped `now`. Undecodable: "Failed to parse <path>" caused by the
 // reader's message.
 Result<SavedTopData> read_saved_top_data(double now,
-                                         const std::string& path = std::string(SNAPSHOT_PATH));
+                                         const std::string& path = SNAPSHOT_PATH);
 
 }  // namespace kestrix::cli

@@ -11,6 +11,7 @@
 #include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
+#include "kestrix/utf8.h"
 
 #include <new>
 
@@ -117,20 +118,6 @@ std::optional<double> parse_f64(std::string_view text) {
   return sign * value;
 }
 
-std::optional<std::int64_t> parse_i64(std::string_view text) {
-  // One sign at most; from_chars knows only the minus.
-  if (!text.empty() && text[0] == '+') {
-    text.remove_prefix(1);
-    if (!text.empty() && text[0] == '-') return std::nullopt;
-  }
-  const std::string_view digits = !text.empty() && text[0] == '-' ? text.substr(1) : text;
-  if (digits.empty() || !all_digits(digits)) return std::nullopt;
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
 // The first two "/"-separated parts of a field; the second may be absent.
 std::pair<std::string_view, std::string_view> first_two_parts(std::string_view field) {
   const auto slash = field.find('/');
@@ -175,7 +162,7 @@ double parse_size(std::string_view text) {
   if (text.empty()) return 0.0;
   // The unit is the last character, which may be more than one byte long.
   std::size_t last = text.size() - 1;
-  while (last > 0 && (static_cast<unsigned char>(text[last]) & 0xC0) == 0x80) --last;
+  while (last > 0 && utf8::is_continuation(static_cast<unsigned char>(text[last]))) --last;
   const std::string_view unit = text.substr(last);
   double factor = 0.0;
   if (unit == "K" || unit == "k") {
@@ -201,7 +188,7 @@ std::pair<std::string, std::int64_t> parse_restriction(std::string_view text) {
   }
   const auto slash = text.rfind('/');
   const std::string_view time = slash == std::string_view::npos ? text : text.substr(slash + 1);
-  return {std::move(cause), parse_i64(time).value_or(0)};
+  return {std::move(cause), text::parse_decimal<std::int64_t>(time).value_or(0)};
 }
 
 std::expected<DbUsageTable, std::string> decode_dbpeek_file(std::string_view text) {
@@ -260,7 +247,7 @@ void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
     log::event(log::Level::Warn, TARGET, [&] {
       return program + " -c exited with " + plugins::status_text(run->status) +
              ", database usage not refreshed: " +
-             std::string(plugins::excerpt(text::trim(text::decode_lossy(run->stderr_bytes)), 500));
+             std::string(utf8::excerpt(text::trim(text::decode_lossy(run->stderr_bytes)), 500));
     });
     return;
   }

@@ -3,6 +3,7 @@
 #include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
+#include "kestrix/utf8.h"
 
 namespace kestrix::core {
 
@@ -19,7 +20,7 @@ bool kro_supported(const std::string& helper) {
   if (text::trim(*answer) != "true") {
     log::event(log::Level::Info, target, [&] {
       return "KRO counted as unsupported: the helper answered '" +
-             std::string(plugins::excerpt(text::trim(*answer), 200)) + "'";
+             std::string(utf8::excerpt(text::trim(*answer), 200)) + "'";
     });
     return false;
   }

@@ -7,15 +7,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "kestrix/error.h"
-#include "kestrix/io.h"
 #include "kestrix/log.h"
 #include "kestrix/text.h"
+#include "kestrix/unique_fd.h"
+#include "kestrix/utf8.h"
 
 namespace kestrix::core {
 namespace {
@@ -24,38 +25,26 @@ constexpr decltype(statfs::f_type) PROCFS_MAGIC = 0x9FA0;
 // A pid is at most a few digits; anything this long is not procfs talking.
 constexpr std::size_t LINK_BUFFER_SIZE = 32;
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 Error os_failure(const char* what) { return Error(std::string(what) + ": " + os_error_text(errno)); }
 
-Result<Fd> open_at(int dir, const char* name, int flags) {
-  int fd = ::openat(dir, name, flags | O_CLOEXEC);
-  if (fd < 0) return std::unexpected(os_failure("openat"));
-  return Fd(fd);
+Result<UniqueFd> open_at(int dir, const char* name, int flags) {
+  UniqueFd fd(::openat(dir, name, flags | O_CLOEXEC));
+  if (!fd) return std::unexpected(os_failure("openat"));
+  return fd;
 }
 
-Result<void> require_procfs(const Fd& fd, const char* message) {
+struct DirCloser {
+  void operator()(DIR* stream) const { ::closedir(stream); }
+};
+
+Result<void> require_procfs(const UniqueFd& fd, const char* message) {
   struct statfs st {};
   if (::fstatfs(fd.get(), &st) != 0) return std::unexpected(os_failure("fstatfs"));
   if (st.f_type != PROCFS_MAGIC) return fail(message);
   return {};
 }
 
-Result<ino_t> inode_of(const Fd& fd) {
+Result<ino_t> inode_of(const UniqueFd& fd) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return std::unexpected(os_failure("fstat"));
   return st.st_ino;
@@ -63,27 +52,20 @@ Result<ino_t> inode_of(const Fd& fd) {
 
 // The inode the directory's own listing gives for `name`; a bind mount
 // or a planted file shows up as a different inode than the one opened.
-Result<std::optional<ino_t>> listed_inode(const Fd& dir, const std::string& name) {
+Result<std::optional<ino_t>> listed_inode(const UniqueFd& dir, const std::string& name) {
   // The listing gets its own descriptor so closedir leaves `dir` open.
-  int copy = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
-  if (copy < 0) return std::unexpected(os_failure("dup"));
-  DIR* stream = ::fdopendir(copy);
-  if (stream == nullptr) {
-    Error e = os_failure("fdopendir");
-    ::close(copy);
-    return std::unexpected(std::move(e));
-  }
-  ::rewinddir(stream);
+  UniqueFd copy(::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0));
+  if (!copy) return std::unexpected(os_failure("dup"));
+  const std::unique_ptr<DIR, DirCloser> stream(::fdopendir(copy.get()));
+  if (!stream) return std::unexpected(os_failure("fdopendir"));
+  (void)copy.release();  // closedir closes it now
+  ::rewinddir(stream.get());
   std::optional<ino_t> found;
   for (;;) {
     errno = 0;
-    const dirent* entry = ::readdir(stream);
+    const dirent* entry = ::readdir(stream.get());
     if (entry == nullptr) {
-      if (errno != 0) {
-        Error e = os_failure("readdir");
-        ::closedir(stream);
-        return std::unexpected(std::move(e));
-      }
+      if (errno != 0) return std::unexpected(os_failure("readdir"));
       break;
     }
     if (name == entry->d_name) {
@@ -91,11 +73,10 @@ Result<std::optional<ino_t>> listed_inode(const Fd& dir, const std::string& name
       break;
     }
   }
-  ::closedir(stream);
   return found;
 }
 
-Result<void> require_listed(const Fd& dir, const std::string& name, const Fd& opened,
+Result<void> require_listed(const UniqueFd& dir, const std::string& name, const UniqueFd& opened,
                             const char* message) {
   auto listed = listed_inode(dir, name);
   if (!listed) return std::unexpected(listed.error());
@@ -105,7 +86,7 @@ Result<void> require_listed(const Fd& dir, const std::string& name, const Fd& op
   return {};
 }
 
-Result<std::string> read_all(const Fd& fd) {
+Result<std::string> read_all(const UniqueFd& fd) {
   std::string text;
   char buf[4096];
   for (;;) {

@@ -6,8 +6,8 @@
 #include "child_process.h"
 #include "kestrix/log.h"
 #include "kestrix/text.h"
+#include "kestrix/utf8.h"
 #include "stream_readers.h"
-#include "utf8_text.h"
 
 namespace kestrix::plugins {
 namespace {
@@ -88,8 +88,8 @@ Result<std::string> run_helper(const std::string& program, const std::vector<std
     return fail(program + " exited with " + status_text(output->status) + ": " +
                 std::string(excerpt(text::trim(stderr_text), STDERR_EXCERPT_BYTES)));
   }
-  if (auto fault = find_utf8_fault(output->stdout_bytes))
-    return fail("helper output is not valid UTF-8: " + utf8_fault_text(*fault));
+  if (auto fault = utf8::first_fault(output->stdout_bytes))
+    return fail("helper output is not valid UTF-8: " + utf8::fault_text(*fault));
   return std::move(output->stdout_bytes);
 } catch (const std::bad_alloc&) {
   return fail(program + " could not be run: out of memory");

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "kestrix/plugins/helper_runner.h"
+#include "kestrix/plugins/status_text.h"
 
 namespace kestrix::plugins {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "kestrix/error.h"
+#include "kestrix/utf8.h"  // is_utf8, the check that text files pass
 
 namespace kestrix {
 
@@ -29,8 +29,5 @@ std::optional<std::string> read_file(const std::string& path,
                                      std::size_t max_bytes = kSmallFileLimit);
 std::optional<std::string> read_text_file(const std::string& path,
                                           std::size_t max_bytes = kSmallFileLimit);
-
-// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
-bool is_utf8(std::string_view bytes);
 
 }  // namespace kestrix

@@ -22,6 +22,8 @@ class UniqueFd {
 
   int get() const { return fd_; }
   explicit operator bool() const { return fd_ >= 0; }
+  // Hands the descriptor to an owner of another kind (fdopendir, fdopen).
+  [[nodiscard]] int release() { return std::exchange(fd_, -1); }
   // A failed close still releases the descriptor on Linux: never retried.
   void reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);

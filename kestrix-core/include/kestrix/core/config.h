@@ -11,7 +11,7 @@
 
 namespace kestrix::core {
 
-inline constexpr std::string_view CONFIG_PATH = "/etc/sysconfig/kestrix2";
+inline constexpr const char* CONFIG_PATH = "/etc/sysconfig/kestrix2";
 
 enum class DbType { Sqlite = 0, Mysql = 1, Postgres = 2 };
 enum class Litespeed { Off = 0, On = 1, Unspecified = 2 };
@@ -56,6 +56,6 @@ struct ConfigError {
 std::expected<Config, ConfigError> parse_config(std::string_view text, EventSink* events = nullptr);
 
 // Reads and parses the file; any failure gives Config::defaults().
-Config load_config(const std::string& path = std::string(CONFIG_PATH));
+Config load_config(const std::string& path = CONFIG_PATH);
 
 }  // namespace kestrix::core

@@ -8,7 +8,7 @@
 
 namespace kestrix::core {
 
-inline constexpr std::string_view DAEMON_PID_PATH = "/var/run/kestrix.pid";
+inline constexpr const char* DAEMON_PID_PATH = "/var/run/kestrix.pid";
 
 enum class DaemonStatus { Running, Stopped, DeadButLocked };
 

@@ -13,6 +13,6 @@ inline constexpr std::string_view KRO_NOTICE =
     "Refer to https://docs.nimbrel.dev/editions for more info\n";
 
 // Asks the panel helper "panel-feature" "KRO"; true only for a trimmed "true".
-bool kro_supported(const std::string& helper = std::string(plugins::PNX_HELPER_PATH));
+bool kro_supported(const std::string& helper = plugins::PNX_HELPER_PATH);
 
 }  // namespace kestrix::core

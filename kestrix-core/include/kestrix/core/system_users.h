@@ -9,7 +9,7 @@
 
 namespace kestrix::core {
 
-inline constexpr std::string_view LOGIN_DEFS_PATH = "/etc/login.defs";
+inline constexpr const char* LOGIN_DEFS_PATH = "/etc/login.defs";
 inline constexpr std::uint32_t DEFAULT_UID_MIN = 500;
 inline constexpr std::uint32_t DEFAULT_UID_MAX = 60000;
 
@@ -21,8 +21,8 @@ struct RegularUser {
 // The first usable "KEY <number>" line of a login.defs text.
 std::optional<std::uint32_t> login_defs_value(std::string_view text, std::string_view key);
 
-std::uint32_t read_uid_min(const std::string& path = std::string(LOGIN_DEFS_PATH));
-std::uint32_t read_uid_max(const std::string& path = std::string(LOGIN_DEFS_PATH));
+std::uint32_t read_uid_min(const std::string& path = LOGIN_DEFS_PATH);
+std::uint32_t read_uid_max(const std::string& path = LOGIN_DEFS_PATH);
 
 // Every password-database entry with uid >= UID_MIN, in enumeration order.
 std::vector<RegularUser> regular_users();

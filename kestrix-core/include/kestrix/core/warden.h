@@ -10,8 +10,8 @@
 
 namespace kestrix::core {
 
-inline constexpr std::string_view WARDEN_TIMESTAMP_PATH = "/var/kro/warden.ts";
-inline constexpr std::string_view DBADM_PATH = "/usr/sbin/dbadm";
+inline constexpr const char* WARDEN_TIMESTAMP_PATH = "/var/kro/warden.ts";
+inline constexpr const char* DBADM_PATH = "/usr/sbin/dbadm";
 // A hung control tool or helper must not hang the panel's request; a run
 // still going after this long counts as a failed run.
 inline constexpr std::uint64_t DBADM_TIMEOUT_SECS = 15;
@@ -25,11 +25,11 @@ struct WardenStatus {
 
 // Creates the file if missing and sets its times to now. Never follows a
 // symbolic link at the path, never blocks on a FIFO; every failure ignored.
-void touch_warden_timestamp(const std::string& path = std::string(WARDEN_TIMESTAMP_PATH));
+void touch_warden_timestamp(const std::string& path = WARDEN_TIMESTAMP_PATH);
 
 // "disabled" without a control tool; "enabled" without running it unless the
 // process is root in the initial user namespace; else run_dbadm_list.
-WardenStatus query_warden_status(const std::string& dbadm = std::string(DBADM_PATH),
+WardenStatus query_warden_status(const std::string& dbadm = DBADM_PATH,
                                  std::uint64_t limit_secs = DBADM_TIMEOUT_SECS);
 
 // Runs "dbadm list" and reads the state from its outcome.

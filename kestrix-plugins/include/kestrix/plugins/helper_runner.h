@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/plugins/status_text.h"
+#include "kestrix/utf8.h"
 
 namespace kestrix::plugins {
 
@@ -35,10 +37,7 @@ Result<HelperOutput> run_with_timeout(const std::string& program,
 Result<std::string> run_helper(const std::string& program, const std::vector<std::string>& args,
                                std::uint64_t limit_secs, Stdin input = Stdin::Inherit);
 
-// At most `max_bytes` of `text`, never ending inside a UTF-8 character.
-std::string_view excerpt(std::string_view text, std::size_t max_bytes);
-
-// "exit status: 3" or "signal: 9 (SIGKILL)" (+ " (core dumped)").
-std::string status_text(int wait_status);
+// Failure messages quote the helper's output and wait status with these.
+using utf8::excerpt;
 
 }  // namespace kestrix::plugins

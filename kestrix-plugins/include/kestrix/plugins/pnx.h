@@ -11,7 +11,7 @@
 
 namespace kestrix::plugins {
 
-inline constexpr std::string_view PNX_HELPER_PATH =
+inline constexpr const char* PNX_HELPER_PATH =
     "/usr/share/kestrix3/scripts/kestrix-pnx-helper";
 inline constexpr std::uint64_t PNX_HELPER_TIMEOUT_SECS = 30;
 
@@ -37,14 +37,14 @@ struct UserLookupResult {
 
 // run_helper on the panel helper with its time limit.
 Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
-                                   const std::string& program = std::string(PNX_HELPER_PATH));
+                                   const std::string& program = PNX_HELPER_PATH);
 
-Result<std::vector<std::string>> admins(const std::string& program = std::string(PNX_HELPER_PATH));
+Result<std::vector<std::string>> admins(const std::string& program = PNX_HELPER_PATH);
 Result<std::vector<std::string>> reseller_users(
-    const std::string& reseller, const std::string& program = std::string(PNX_HELPER_PATH));
+    const std::string& reseller, const std::string& program = PNX_HELPER_PATH);
 // An empty list runs nothing.
 Result<UserLookupResult> user_info_sys(const std::vector<std::int64_t>& uids,
-                                       const std::string& program = std::string(PNX_HELPER_PATH));
+                                       const std::string& program = PNX_HELPER_PATH);
 
 // Answer decoders. `request` names the request in the message
 // ("failed to parse <request> JSON: ...").

@@ -12,7 +12,7 @@
 
 namespace kestrix::plugins {
 
-inline constexpr std::string_view WARD_HELPER_PATH =
+inline constexpr const char* WARD_HELPER_PATH =
     "/usr/share/kestrix3/scripts/kestrix-ward-helper";
 inline constexpr std::uint64_t WARD_HELPER_TIMEOUT_SECS = 15;
 
@@ -28,7 +28,7 @@ using WardLimitsMap = std::unordered_map<std::string, WardLimits>;
 // Asks the helper for the limits of `names` ("limits", then every name).
 // An empty list runs nothing.
 Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
-                                  const std::string& program = std::string(WARD_HELPER_PATH));
+                                  const std::string& program = WARD_HELPER_PATH);
 
 // Decodes the helper's answer.
 Result<WardLimitsMap> parse_ward_limits(std::string_view answer);
