@@ -23,12 +23,10 @@ WardenStatus error_status(std::string message, std::optional<nlohmann::json> con
   return WardenStatus{"error", std::move(message), std::move(context)};
 }
 
-// The runner says "failed to spawn <program>: <os text>"; the panel wants
-// only the system's own words.
-std::string spawn_failure_text(const std::string& program, const std::string& message) {
-  const std::string prefix = "failed to spawn " + program + ": ";
-  if (message.starts_with(prefix)) return message.substr(prefix.size());
-  return message;
+// A tool that cannot be started is shown with the system's own words alone;
+// every other failure with the runner's whole message.
+std::string panel_text(const plugins::HelperError& e) {
+  return e.kind == plugins::HelperError::Kind::Spawn ? e.detail : e.message();
 }
 
 }  // namespace
@@ -62,8 +60,8 @@ WardenStatus run_dbadm_list(const std::string& dbadm, std::uint64_t limit_secs) 
   const auto run = plugins::run_with_timeout(dbadm, {"list"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET,
-               [&] { return "dbadm list failed, state 'error': " + run.error().message; });
-    return error_status(spawn_failure_text(dbadm, run.error().message), std::nullopt);
+               [&] { return "dbadm list failed, state 'error': " + run.error().message(); });
+    return error_status(panel_text(run.error()), std::nullopt);
   }
 
   const std::string out = text::decode_lossy(run->stdout_bytes);
@@ -114,7 +112,7 @@ std::string query_warden_mode(const std::string& helper_path, std::uint64_t limi
       plugins::run_with_timeout(helper_path, {"warden-mode"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET,
-               [&] { return "warden-mode failed, mode 'none': " + run.error().message; });
+               [&] { return "warden-mode failed, mode 'none': " + run.error().message(); });
     return "none";
   }
   if (run->status != 0) {

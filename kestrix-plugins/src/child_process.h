@@ -41,9 +41,8 @@ class ChildProcess {
 
   // Polls the child at most POLL_INTERVAL apart, waking as soon as it
   // exits. Returns its wait status, or kills and reaps it once `limit_secs`
-  // whole seconds have passed ("<program> timed out after <N>s"), or fails
-  // with "failed to wait for helper: <os error>".
-  Result<int> wait_with_limit(const std::string& program, std::uint64_t limit_secs);
+  // whole seconds have passed (TimedOut), or fails with Wait.
+  HelperResult<int> wait_with_limit(const std::string& program, std::uint64_t limit_secs);
 
   // SIGKILL unless already reaped, then a blocking reap; errors ignored.
   void kill_and_reap();

@@ -71,7 +71,7 @@ StreamReaders::~StreamReaders() {
 Result<void> StreamReaders::ensure_stop_signal() {
   if (stop_) return {};
   stop_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!stop_) return fail("failed to spawn thread: " + os_error_text(errno));
+  if (!stop_) return fail(os_error_text(errno));
   return {};
 }
 
@@ -95,11 +95,16 @@ Result<void> StreamReaders::add(UniqueFd pipe) {
     });
     results_.push_back(std::move(future));
   } catch (const std::system_error& e) {
-    return fail("failed to spawn thread: " + os_error_text(e.code().value()));
+    return fail(os_error_text(e.code().value()));
   } catch (const std::bad_alloc&) {
-    return fail("failed to spawn thread: " + os_error_text(ENOMEM));
+    return fail(os_error_text(ENOMEM));
   }
   return {};
+}
+
+Result<void> StreamReaders::start(UniqueFd out, UniqueFd err) {
+  if (auto ok = add(std::move(out)); !ok) return ok;
+  return add(std::move(err));
 }
 
 bool StreamReaders::wait_until(Clock::time_point deadline) {
@@ -115,18 +120,17 @@ void StreamReaders::stop() {
   [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
 }
 
-std::vector<std::string> StreamReaders::join() {
-  std::vector<std::string> buffers;
-  buffers.reserve(threads_.size());
+StreamReaders::Streams StreamReaders::join() {
+  std::array<std::string, 2> buffers;
   for (std::size_t i = 0; i < threads_.size(); ++i) {
     threads_[i].join();
     Drained drained = results_[i].get();
     out_of_memory_ = out_of_memory_ || drained.out_of_memory;
-    buffers.push_back(std::move(drained.bytes));
+    if (i < buffers.size()) buffers[i] = std::move(drained.bytes);
   }
   threads_.clear();
   results_.clear();
-  return buffers;
+  return Streams{std::move(buffers[0]), std::move(buffers[1])};
 }
 
 }  // namespace kestrix::plugins
