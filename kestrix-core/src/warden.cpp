@@ -11,6 +11,7 @@
 #include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
+#include "kestrix/unique_fd.h"
 
 namespace kestrix::core {
 
@@ -35,18 +36,17 @@ void touch_warden_timestamp(const std::string& path) {
   // Resellers can write in the file's directory: a planted symbolic link must
   // not let root create or touch a file elsewhere, and a planted FIFO must
   // not hang the run. No truncation: only the times matter.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  const UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!fd) {
     const int why = errno;
     log::event(log::Level::Info, TARGET,
                [&] { return "cannot open " + path + ": " + os_error_text(why) + "; not touched"; });
     return;
   }
   struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const int why = regular && ::futimens(fd, nullptr) != 0 ? errno : 0;
-  ::close(fd);
+  const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+  const int why = regular && ::futimens(fd.get(), nullptr) != 0 ? errno : 0;
   if (!regular) {
     log::event(log::Level::Info, TARGET,
                [&] { return path + " is not a regular file; not touched"; });
