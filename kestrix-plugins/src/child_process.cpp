@@ -85,6 +85,10 @@ Result<Pipe> make_pipe() {
   return p;
 }
 
+void widen_pipe(const UniqueFd& end) {
+  [[maybe_unused]] const int size = ::fcntl(end.get(), F_SETPIPE_SZ, HELPER_PIPE_BYTES);
+}
+
 Result<ChildProcess> ChildProcess::spawn(const std::string& program,
                                          const std::vector<std::string>& args, Stdin input,
                                          int stdout_fd, int stderr_fd) {

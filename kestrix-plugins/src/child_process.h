@@ -24,6 +24,12 @@ struct Pipe {
 // them onto the child's standard streams cannot overwrite one another.
 Result<Pipe> make_pipe();
 
+// Asks for a pipe of HELPER_PIPE_BYTES, so that a large answer crosses in
+// few reads and the helper waits less on a full pipe. A refusal (the user's
+// pipe quota, a lower system maximum) keeps the default size.
+inline constexpr int HELPER_PIPE_BYTES = 1024 * 1024;
+void widen_pipe(const UniqueFd& end);
+
 class ChildProcess {
  public:
   // Starts `program` with `args` after its name; errors carry only the

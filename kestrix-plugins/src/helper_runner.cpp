@@ -31,6 +31,8 @@ HelperResult<HelperOutput> run_child(const std::string& program,
   if (!out) return failure(Kind::Spawn, std::move(out.error().message));
   auto err = make_pipe();
   if (!err) return failure(Kind::Spawn, std::move(err.error().message));
+  widen_pipe(out->write_end);
+  widen_pipe(err->write_end);
 
   auto child = ChildProcess::spawn(program, args, input, out->write_end.get(),
                                    err->write_end.get());

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -13,7 +14,10 @@
 namespace kestrix::plugins {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+// Free room wanted before each read. Short of it the buffer at least
+// doubles, so an answer of n bytes is moved O(log n) times in all and every
+// read can take what a widened pipe holds.
+constexpr std::size_t MIN_READ_ROOM = 64 * 1024;
 // After a stop, what is already in the pipe is still taken, up to the
 // largest pipe buffer Linux allows by default; a writer that keeps filling
 // the pipe cannot hold the reader beyond that.
@@ -33,30 +37,43 @@ Ready wait_ready(int fd, int stop_fd, int timeout_ms) {
   }
 }
 
-// Appends one read's worth; false at end of file or on a read error.
-bool read_chunk(int fd, std::string& buffer, std::size_t& taken) {
-  std::array<char, kChunk> chunk;
+// Reads once, straight into the free end of `buffer`; false at end of file
+// or on a read error. Growing the buffer may throw std::bad_alloc.
+bool read_more(int fd, std::string& buffer, std::size_t& taken) {
+  if (buffer.capacity() - buffer.size() < MIN_READ_ROOM)
+    buffer.reserve(std::max(buffer.capacity() * 2, buffer.size() + MIN_READ_ROOM));
+  const std::size_t held = buffer.size();
+  ssize_t got = 0;
+  // Sized to the capacity, so no reallocation and no zero fill; the string
+  // ends up holding exactly what was read.
+  buffer.resize_and_overwrite(buffer.capacity(), [&](char* data, std::size_t room) {
+    do {
+      got = ::read(fd, data + held, room - held);
+    } while (got < 0 && errno == EINTR);
+    return held + (got > 0 ? static_cast<std::size_t>(got) : 0);
+  });
+  if (got <= 0) return false;
+  taken += static_cast<std::size_t>(got);
+  return true;
+}
+
+void drain_into(int fd, int stop_fd, std::string& buffer) {
+  std::size_t taken = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buffer.append(chunk.data(), static_cast<std::size_t>(got));
-    taken += static_cast<std::size_t>(got);
-    return true;
+    const Ready ready = wait_ready(fd, stop_fd, -1);
+    if (ready == Ready::End) return;
+    if (ready == Ready::Stop) break;
+    if (!read_more(fd, buffer, taken)) return;
   }
+  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
+    if (wait_ready(fd, -1, 0) != Ready::Data || !read_more(fd, buffer, final_taken)) return;
 }
 
 std::string drain(int fd, int stop_fd) {
   std::string buffer;
-  std::size_t taken = 0;
-  for (;;) {
-    const Ready ready = wait_ready(fd, stop_fd, -1);
-    if (ready == Ready::End) return buffer;
-    if (ready == Ready::Stop) break;
-    if (!read_chunk(fd, buffer, taken)) return buffer;
-  }
-  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
-    if (wait_ready(fd, -1, 0) != Ready::Data || !read_chunk(fd, buffer, final_taken)) break;
+  drain_into(fd, stop_fd, buffer);
+  // A silent stream (most standard errors) gives its room back.
+  if (buffer.empty()) return std::string();
   return buffer;
 }
 

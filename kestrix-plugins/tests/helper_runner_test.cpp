@@ -276,6 +276,28 @@ wait)");
   EXPECT_EQ(out->stderr_bytes, std::string(3000000, 'e'));
 }
 
+// Numbered lines, so that a piece stored at the wrong offset, twice or not
+// at all shows; 2,000,000 lines are about 15 MB, many pipes' worth.
+TEST_F(HelperRunner, LargeAnswerArrivesWholeAndInOrder) {
+  const auto prog = dir_.script("count", "exec seq 1 2000000");
+  std::string want;
+  for (int i = 1; i <= 2000000; ++i) (want += std::to_string(i)) += '\n';
+  auto text = run_helper(prog, {}, 20);
+  ASSERT_TRUE(text) << text.error().message();
+  ASSERT_EQ(text->size(), want.size());
+  EXPECT_TRUE(*text == want);
+}
+
+// What the helper writes into is the widened pipe (as root, or within the
+// user's pipe quota, the kernel grants it).
+TEST_F(HelperRunner, HelperWritesIntoAWidePipe) {
+  const auto prog = dir_.script(
+      "pipesize", "exec /usr/bin/python3 -c 'import fcntl; print(fcntl.fcntl(1, 1032))'");
+  auto out = run_helper(prog, {}, 20);
+  ASSERT_TRUE(out) << out.error().message();
+  EXPECT_EQ(*out, "1048576\n");
+}
+
 TEST(StatusText, NamesExitsAndSignals) {
   EXPECT_EQ(status_text(3 << 8), "exit status: 3");
   EXPECT_EQ(status_text(0), "exit status: 0");

@@ -28,14 +28,14 @@ enum class Stdin { Inherit, Empty };
 // `kind` and `detail`; everyone else passes message() on.
 struct HelperError {
   enum class Kind {
-    Spawn,          // the program did not start; detail: the system's text
-    Thread,         // no reader could be started; detail: the system's text
-    Wait,           // asking after the child failed; detail: the system's text
-    TimedOut,       // killed at the limit; detail: the limit in seconds
-    OutputTooLarge, // its output did not fit into memory
-    OutOfMemory,    // the run itself ran out of memory
-    Exited,         // a wait status other than 0; detail: excerpt of its stderr
-    NotUtf8,        // standard output is not text; detail: the fault
+    Spawn,           // the program did not start; detail: the system's text
+    Thread,          // no reader could be started; detail: the system's text
+    Wait,            // asking after the child failed; detail: the system's text
+    TimedOut,        // killed at the limit; detail: the limit in seconds
+    OutputTooLarge,  // its output did not fit into memory
+    OutOfMemory,     // the run itself ran out of memory
+    Exited,          // a wait status other than 0; detail: excerpt of its stderr
+    NotUtf8,         // standard output is not UTF-8; detail: the fault
   };
 
   Kind kind;
