@@ -239,7 +239,7 @@ void merge_dbpeek_command(DbUsageTable& table, const std::string& program,
   const auto run = plugins::run_with_timeout(program, {"-c"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET, [&] {
-      return program + " -c failed, database usage not refreshed: " + run.error().message;
+      return program + " -c failed, database usage not refreshed: " + run.error().message();
     });
     return;
   }

@@ -11,6 +11,7 @@
 #include "kestrix/log.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/text.h"
+#include "kestrix/unique_fd.h"
 
 namespace kestrix::core {
 
@@ -23,12 +24,10 @@ WardenStatus error_status(std::string message, std::optional<nlohmann::json> con
   return WardenStatus{"error", std::move(message), std::move(context)};
 }
 
-// The runner says "failed to spawn <program>: <os text>"; the panel wants
-// only the system's own words.
-std::string spawn_failure_text(const std::string& program, const std::string& message) {
-  const std::string prefix = "failed to spawn " + program + ": ";
-  if (message.starts_with(prefix)) return message.substr(prefix.size());
-  return message;
+// A tool that cannot be started is shown with the system's own words alone;
+// every other failure with the runner's whole message.
+std::string panel_text(const plugins::HelperError& e) {
+  return e.kind == plugins::HelperError::Kind::Spawn ? e.detail : e.message();
 }
 
 }  // namespace
@@ -37,18 +36,17 @@ void touch_warden_timestamp(const std::string& path) {
   // Resellers can write in the file's directory: a planted symbolic link must
   // not let root create or touch a file elsewhere, and a planted FIFO must
   // not hang the run. No truncation: only the times matter.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-  if (fd < 0) {
+  const UniqueFd fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (!fd) {
     const int why = errno;
     log::event(log::Level::Info, TARGET,
                [&] { return "cannot open " + path + ": " + os_error_text(why) + "; not touched"; });
     return;
   }
   struct stat st {};
-  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const int why = regular && ::futimens(fd, nullptr) != 0 ? errno : 0;
-  ::close(fd);
+  const bool regular = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
+  const int why = regular && ::futimens(fd.get(), nullptr) != 0 ? errno : 0;
   if (!regular) {
     log::event(log::Level::Info, TARGET,
                [&] { return path + " is not a regular file; not touched"; });
@@ -62,8 +60,8 @@ WardenStatus run_dbadm_list(const std::string& dbadm, std::uint64_t limit_secs) 
   const auto run = plugins::run_with_timeout(dbadm, {"list"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET,
-               [&] { return "dbadm list failed, state 'error': " + run.error().message; });
-    return error_status(spawn_failure_text(dbadm, run.error().message), std::nullopt);
+               [&] { return "dbadm list failed, state 'error': " + run.error().message(); });
+    return error_status(panel_text(run.error()), std::nullopt);
   }
 
   const std::string out = text::decode_lossy(run->stdout_bytes);
@@ -114,7 +112,7 @@ std::string query_warden_mode(const std::string& helper_path, std::uint64_t limi
       plugins::run_with_timeout(helper_path, {"warden-mode"}, limit_secs, plugins::Stdin::Empty);
   if (!run) {
     log::event(log::Level::Warn, TARGET,
-               [&] { return "warden-mode failed, mode 'none': " + run.error().message; });
+               [&] { return "warden-mode failed, mode 'none': " + run.error().message(); });
     return "none";
   }
   if (run->status != 0) {

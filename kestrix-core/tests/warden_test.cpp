@@ -160,9 +160,12 @@ TEST(RunDbadmList, UnstartableToolGivesSystemErrorText) {
 TEST(RunDbadmList, HungToolIsAnError) {
   testing::ScratchDir dir;
   const auto start = steady_clock::now();
-  const auto s = run_dbadm_list(dir.script("dbadm", "exec sleep 30"), 1);
+  const auto dbadm = dir.script("dbadm", "exec sleep 30");
+  const auto s = run_dbadm_list(dbadm, 1);
   EXPECT_LT(steady_clock::now() - start, seconds(10));
   EXPECT_EQ(s.state, "error");
+  // Only a tool that never started loses the runner's framing.
+  EXPECT_EQ(s.message, dbadm + " timed out after 1s");
   EXPECT_FALSE(s.context);
 }
 

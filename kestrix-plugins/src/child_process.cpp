@@ -85,6 +85,10 @@ Result<Pipe> make_pipe() {
   return p;
 }
 
+void widen_pipe(const UniqueFd& end) {
+  [[maybe_unused]] const int size = ::fcntl(end.get(), F_SETPIPE_SZ, HELPER_PIPE_BYTES);
+}
+
 Result<ChildProcess> ChildProcess::spawn(const std::string& program,
                                          const std::vector<std::string>& args, Stdin input,
                                          int stdout_fd, int stderr_fd) {
@@ -163,7 +167,7 @@ void ChildProcess::sleep_until_exit_or(std::int64_t max_ms) {
   }
 }
 
-Result<int> ChildProcess::wait_with_limit(const std::string& program, std::uint64_t limit_secs) {
+HelperResult<int> ChildProcess::wait_with_limit(const std::string& program, std::uint64_t limit_secs) {
   const auto start = Clock::now();
   for (;;) {
     int status = 0;
@@ -178,7 +182,7 @@ Result<int> ChildProcess::wait_with_limit(const std::string& program, std::uint6
     if (got < 0 && err == EINTR) continue;
     if (got < 0) {
       kill_and_reap();
-      return fail("failed to wait for helper: " + os_error_text(err));
+      return std::unexpected(HelperError{HelperError::Kind::Wait, program, os_error_text(err)});
     }
     if (got == pid_) return status;
     const auto elapsed = Clock::now() - start;
@@ -186,7 +190,8 @@ Result<int> ChildProcess::wait_with_limit(const std::string& program, std::uint6
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());
     if (whole_secs >= limit_secs) {
       kill_and_reap();
-      return fail(program + " timed out after " + std::to_string(limit_secs) + "s");
+      return std::unexpected(
+          HelperError{HelperError::Kind::TimedOut, program, std::to_string(limit_secs)});
     }
     // Never sleep past the moment the limit is reached.
     std::int64_t nap = POLL_INTERVAL.count();

@@ -24,6 +24,12 @@ struct Pipe {
 // them onto the child's standard streams cannot overwrite one another.
 Result<Pipe> make_pipe();
 
+// Asks for a pipe of HELPER_PIPE_BYTES, so that a large answer crosses in
+// few reads and the helper waits less on a full pipe. A refusal (the user's
+// pipe quota, a lower system maximum) keeps the default size.
+inline constexpr int HELPER_PIPE_BYTES = 1024 * 1024;
+void widen_pipe(const UniqueFd& end);
+
 class ChildProcess {
  public:
   // Starts `program` with `args` after its name; errors carry only the
@@ -41,9 +47,8 @@ class ChildProcess {
 
   // Polls the child at most POLL_INTERVAL apart, waking as soon as it
   // exits. Returns its wait status, or kills and reaps it once `limit_secs`
-  // whole seconds have passed ("<program> timed out after <N>s"), or fails
-  // with "failed to wait for helper: <os error>".
-  Result<int> wait_with_limit(const std::string& program, std::uint64_t limit_secs);
+  // whole seconds have passed (TimedOut), or fails with Wait.
+  HelperResult<int> wait_with_limit(const std::string& program, std::uint64_t limit_secs);
 
   // SIGKILL unless already reaped, then a blocking reap; errors ignored.
   void kill_and_reap();

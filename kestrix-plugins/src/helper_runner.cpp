@@ -19,28 +19,33 @@ constexpr std::chrono::seconds PIPE_GRACE{1};
 
 constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
-Result<HelperOutput> run_child(const std::string& program, const std::vector<std::string>& args,
-                               std::uint64_t limit_secs, Stdin input) try {
-  const auto spawn_failure = [&program](const Error& e) {
-    return fail("failed to spawn " + program + ": " + e.message);
+using Kind = HelperError::Kind;
+
+HelperResult<HelperOutput> run_child(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     std::uint64_t limit_secs, Stdin input) try {
+  const auto failure = [&program](Kind kind, std::string detail = {}) {
+    return std::unexpected(HelperError{kind, program, std::move(detail)});
   };
   auto out = make_pipe();
-  if (!out) return spawn_failure(out.error());
+  if (!out) return failure(Kind::Spawn, std::move(out.error().message));
   auto err = make_pipe();
-  if (!err) return spawn_failure(err.error());
+  if (!err) return failure(Kind::Spawn, std::move(err.error().message));
+  widen_pipe(out->write_end);
+  widen_pipe(err->write_end);
 
   auto child = ChildProcess::spawn(program, args, input, out->write_end.get(),
                                    err->write_end.get());
   // Our copies of the write ends must go, or the readers never see the end.
   out->write_end.reset();
   err->write_end.reset();
-  if (!child) return spawn_failure(child.error());
+  if (!child) return failure(Kind::Spawn, std::move(child.error().message));
 
   // Declared after the child: on an early return the readers are stopped
   // and joined first, then the child is killed and reaped.
   StreamReaders readers;
-  if (auto ok = readers.add(std::move(out->read_end)); !ok) return std::unexpected(ok.error());
-  if (auto ok = readers.add(std::move(err->read_end)); !ok) return std::unexpected(ok.error());
+  if (auto ok = readers.start(std::move(out->read_end), std::move(err->read_end)); !ok)
+    return failure(Kind::Thread, std::move(ok.error().message));
 
   auto status = child->wait_with_limit(program, limit_secs);
   if (!status) {
@@ -48,23 +53,45 @@ Result<HelperOutput> run_child(const std::string& program, const std::vector<std
     // The output of a failed run is dropped: nothing to wait for.
     readers.stop();
     readers.join();
-    return std::unexpected(status.error());
+    return std::unexpected(std::move(status.error()));
   }
   readers.wait_until(StreamReaders::Clock::now() + PIPE_GRACE);
   readers.stop();
-  auto buffers = readers.join();
-  if (readers.out_of_memory()) return fail(program + " wrote more output than memory can hold");
-  return HelperOutput{std::move(buffers[0]), std::move(buffers[1]), *status};
+  auto streams = readers.join();
+  if (readers.out_of_memory()) return failure(Kind::OutputTooLarge);
+  return HelperOutput{std::move(streams.out), std::move(streams.err), *status};
 } catch (const std::bad_alloc&) {
   // By now the child is reaped and the readers are joined.
-  return fail(program + " could not be run: out of memory");
+  return std::unexpected(HelperError{Kind::OutOfMemory, program, {}});
 }
 
 }  // namespace
 
-Result<HelperOutput> run_with_timeout(const std::string& program,
-                                      const std::vector<std::string>& args,
-                                      std::uint64_t limit_secs, Stdin input) {
+std::string HelperError::message() const {
+  switch (kind) {
+    case Kind::Spawn:
+      return "failed to spawn " + program + ": " + detail;
+    case Kind::Thread:
+      return "failed to spawn thread: " + detail;
+    case Kind::Wait:
+      return "failed to wait for helper: " + detail;
+    case Kind::TimedOut:
+      return program + " timed out after " + detail + "s";
+    case Kind::OutputTooLarge:
+      return program + " wrote more output than memory can hold";
+    case Kind::OutOfMemory:
+      return program + " could not be run: out of memory";
+    case Kind::Exited:
+      return program + " exited with " + status_text(status) + ": " + detail;
+    case Kind::NotUtf8:
+      return "helper output is not valid UTF-8: " + detail;
+  }
+  return detail;
+}
+
+HelperResult<HelperOutput> run_with_timeout(const std::string& program,
+                                            const std::vector<std::string>& args,
+                                            std::uint64_t limit_secs, Stdin input) {
   const auto start = std::chrono::steady_clock::now();
   auto result = run_child(program, args, limit_secs, input);
   log::event(log::Level::Debug, "kestrix_plugins::helper_runner", [&] {
@@ -73,26 +100,29 @@ Result<HelperOutput> run_with_timeout(const std::string& program,
     std::string line = "ran " + program + " with " + std::to_string(args.size()) +
                        (args.size() == 1 ? " argument" : " arguments") + " in " +
                        std::to_string(ms.count()) + " ms: ";
-    line += result ? status_text(result->status) : "failed: " + result.error().message;
+    line += result ? status_text(result->status) : "failed: " + result.error().message();
     return line;
   });
   return result;
 }
 
-Result<std::string> run_helper(const std::string& program, const std::vector<std::string>& args,
-                               std::uint64_t limit_secs, Stdin input) try {
+HelperResult<std::string> run_helper(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     std::uint64_t limit_secs, Stdin input) try {
   auto output = run_with_timeout(program, args, limit_secs, input);
-  if (!output) return std::unexpected(output.error());
+  if (!output) return std::unexpected(std::move(output.error()));
   if (output->status != 0) {
     const std::string stderr_text = text::decode_lossy(output->stderr_bytes);
-    return fail(program + " exited with " + status_text(output->status) + ": " +
-                std::string(excerpt(text::trim(stderr_text), STDERR_EXCERPT_BYTES)));
+    return std::unexpected(
+        HelperError{Kind::Exited, program,
+                    std::string(excerpt(text::trim(stderr_text), STDERR_EXCERPT_BYTES)),
+                    output->status});
   }
   if (auto fault = utf8::first_fault(output->stdout_bytes))
-    return fail("helper output is not valid UTF-8: " + utf8::fault_text(*fault));
+    return std::unexpected(HelperError{Kind::NotUtf8, program, utf8::fault_text(*fault)});
   return std::move(output->stdout_bytes);
 } catch (const std::bad_alloc&) {
-  return fail(program + " could not be run: out of memory");
+  return std::unexpected(HelperError{Kind::OutOfMemory, program, {}});
 }
 
 }  // namespace kestrix::plugins

@@ -46,7 +46,9 @@ constexpr std::size_t OUTPUT_EXCERPT_BYTES = 200;
 
 Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
                                    const std::string& program) {
-  return run_helper(program, args, PNX_HELPER_TIMEOUT_SECS);
+  auto text = run_helper(program, args, PNX_HELPER_TIMEOUT_SECS);
+  if (!text) return std::unexpected(text.error().to_error());
+  return std::move(*text);
 }
 
 Result<std::vector<std::string>> parse_name_list(std::string_view answer,

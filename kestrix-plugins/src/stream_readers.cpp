@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -13,7 +14,10 @@
 namespace kestrix::plugins {
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+// Free room wanted before each read. Short of it the buffer at least
+// doubles, so an answer of n bytes is moved O(log n) times in all and every
+// read can take what a widened pipe holds.
+constexpr std::size_t MIN_READ_ROOM = 64 * 1024;
 // After a stop, what is already in the pipe is still taken, up to the
 // largest pipe buffer Linux allows by default; a writer that keeps filling
 // the pipe cannot hold the reader beyond that.
@@ -33,30 +37,43 @@ Ready wait_ready(int fd, int stop_fd, int timeout_ms) {
   }
 }
 
-// Appends one read's worth; false at end of file or on a read error.
-bool read_chunk(int fd, std::string& buffer, std::size_t& taken) {
-  std::array<char, kChunk> chunk;
+// Reads once, straight into the free end of `buffer`; false at end of file
+// or on a read error. Growing the buffer may throw std::bad_alloc.
+bool read_more(int fd, std::string& buffer, std::size_t& taken) {
+  if (buffer.capacity() - buffer.size() < MIN_READ_ROOM)
+    buffer.reserve(std::max(buffer.capacity() * 2, buffer.size() + MIN_READ_ROOM));
+  const std::size_t held = buffer.size();
+  ssize_t got = 0;
+  // Sized to the capacity, so no reallocation and no zero fill; the string
+  // ends up holding exactly what was read.
+  buffer.resize_and_overwrite(buffer.capacity(), [&](char* data, std::size_t room) {
+    do {
+      got = ::read(fd, data + held, room - held);
+    } while (got < 0 && errno == EINTR);
+    return held + (got > 0 ? static_cast<std::size_t>(got) : 0);
+  });
+  if (got <= 0) return false;
+  taken += static_cast<std::size_t>(got);
+  return true;
+}
+
+void drain_into(int fd, int stop_fd, std::string& buffer) {
+  std::size_t taken = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    buffer.append(chunk.data(), static_cast<std::size_t>(got));
-    taken += static_cast<std::size_t>(got);
-    return true;
+    const Ready ready = wait_ready(fd, stop_fd, -1);
+    if (ready == Ready::End) return;
+    if (ready == Ready::Stop) break;
+    if (!read_more(fd, buffer, taken)) return;
   }
+  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
+    if (wait_ready(fd, -1, 0) != Ready::Data || !read_more(fd, buffer, final_taken)) return;
 }
 
 std::string drain(int fd, int stop_fd) {
   std::string buffer;
-  std::size_t taken = 0;
-  for (;;) {
-    const Ready ready = wait_ready(fd, stop_fd, -1);
-    if (ready == Ready::End) return buffer;
-    if (ready == Ready::Stop) break;
-    if (!read_chunk(fd, buffer, taken)) return buffer;
-  }
-  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
-    if (wait_ready(fd, -1, 0) != Ready::Data || !read_chunk(fd, buffer, final_taken)) break;
+  drain_into(fd, stop_fd, buffer);
+  // A silent stream (most standard errors) gives its room back.
+  if (buffer.empty()) return std::string();
   return buffer;
 }
 
@@ -71,7 +88,7 @@ StreamReaders::~StreamReaders() {
 Result<void> StreamReaders::ensure_stop_signal() {
   if (stop_) return {};
   stop_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!stop_) return fail("failed to spawn thread: " + os_error_text(errno));
+  if (!stop_) return fail(os_error_text(errno));
   return {};
 }
 
@@ -95,11 +112,16 @@ Result<void> StreamReaders::add(UniqueFd pipe) {
     });
     results_.push_back(std::move(future));
   } catch (const std::system_error& e) {
-    return fail("failed to spawn thread: " + os_error_text(e.code().value()));
+    return fail(os_error_text(e.code().value()));
   } catch (const std::bad_alloc&) {
-    return fail("failed to spawn thread: " + os_error_text(ENOMEM));
+    return fail(os_error_text(ENOMEM));
   }
   return {};
+}
+
+Result<void> StreamReaders::start(UniqueFd out, UniqueFd err) {
+  if (auto ok = add(std::move(out)); !ok) return ok;
+  return add(std::move(err));
 }
 
 bool StreamReaders::wait_until(Clock::time_point deadline) {
@@ -115,18 +137,17 @@ void StreamReaders::stop() {
   [[maybe_unused]] const ssize_t n = ::write(stop_.get(), &one, sizeof one);
 }
 
-std::vector<std::string> StreamReaders::join() {
-  std::vector<std::string> buffers;
-  buffers.reserve(threads_.size());
+StreamReaders::Streams StreamReaders::join() {
+  std::array<std::string, 2> buffers;
   for (std::size_t i = 0; i < threads_.size(); ++i) {
     threads_[i].join();
     Drained drained = results_[i].get();
     out_of_memory_ = out_of_memory_ || drained.out_of_memory;
-    buffers.push_back(std::move(drained.bytes));
+    if (i < buffers.size()) buffers[i] = std::move(drained.bytes);
   }
   threads_.clear();
   results_.clear();
-  return buffers;
+  return Streams{std::move(buffers[0]), std::move(buffers[1])};
 }
 
 }  // namespace kestrix::plugins

@@ -24,18 +24,23 @@ class StreamReaders {
   // that started it, whichever way that call ends.
   ~StreamReaders();
 
-  // Starts one reader that owns `pipe` until it finishes. Fails with
-  // "failed to spawn thread: <os error>" when no thread can be created.
-  Result<void> add(UniqueFd pipe);
+  // Starts one reader for each of the child's standard output and standard
+  // error, owning its pipe until it finishes. Fails with the system's text
+  // when no thread can be created.
+  Result<void> start(UniqueFd out, UniqueFd err);
   // True when every reader reached end of file (or a read error) before
   // `deadline`.
   bool wait_until(Clock::time_point deadline);
   // Tells the readers to finish now, after taking what is already buffered
   // in their pipes.
   void stop();
-  // Joins the readers in the order they were added and hands over their
+  struct Streams {
+    std::string out;
+    std::string err;
+  };
+  // Joins the readers, standard output first, and hands over their
   // buffers; a reader that failed contributes an empty buffer.
-  std::vector<std::string> join();
+  Streams join();
   // After join(): some stream held more than memory could take, so its
   // buffer is empty and the output is incomplete.
   bool out_of_memory() const { return out_of_memory_; }
@@ -46,6 +51,7 @@ class StreamReaders {
     bool out_of_memory = false;
   };
   Result<void> ensure_stop_signal();
+  Result<void> add(UniqueFd pipe);
 
   UniqueFd stop_;  // eventfd: readable once stop() has been called
   std::vector<std::thread> threads_;

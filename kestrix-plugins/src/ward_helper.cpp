@@ -42,7 +42,7 @@ Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
       program, {"limits"}, names,
       [&program](const std::vector<std::string>& args) -> Result<WardLimitsMap> {
         auto text = run_helper(program, args, WARD_HELPER_TIMEOUT_SECS);
-        if (!text) return std::unexpected(text.error());
+        if (!text) return std::unexpected(text.error().to_error());
         return parse_ward_limits(*text);
       },
       // A name answered by two batches keeps the later answer, as a name
