@@ -63,7 +63,16 @@ struct PanelAnswer {
 bool read(kj::Reader& r, PanelAccountsField& v) {
   v.accounts->clear();
   UserInfo scratch;
+  std::size_t records = 0;
+  const std::size_t start = r.offset();
   return kj::read_seq(r, [&](kj::Reader& rr) {
+    // Rehashing a table of every account, again and again as it grows,
+    // would cost more than filling it: after a few records their average
+    // size in the text tells how many more the answer can hold.
+    if (++records == 16) {
+      const std::size_t used = rr.offset() - start;
+      v.accounts->reserve(records + rr.remaining() / (used / records + 1));
+    }
     if (!read(rr, scratch)) return false;
     PanelAccount& account = (*v.accounts)[static_cast<std::uint32_t>(scratch.uid)];
     account.domain = scratch.domain;
