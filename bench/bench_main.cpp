@@ -90,8 +90,8 @@ void BM_SortAndSelect(benchmark::State& state) {
     state.PauseTiming();
     auto copy = rows;
     state.ResumeTiming();
-    kestrix::cli::sort_rows(copy, cli.order_by, db, names);
-    auto out = kestrix::cli::select_rows(std::move(copy), in);
+    const auto order = kestrix::cli::sort_order(copy, cli.order_by, db, names);
+    auto out = kestrix::cli::select_rows(copy, order, in);
     benchmark::DoNotOptimize(out);
   }
 }

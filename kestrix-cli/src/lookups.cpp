@@ -3,24 +3,24 @@
 namespace kestrix::cli {
 
 namespace {
-std::string or_not_available(const std::string& value) {
-  return value.empty() ? std::string(NOT_AVAILABLE) : value;
+void or_not_available(std::string& value) {
+  if (value.empty()) value = NOT_AVAILABLE;
 }
 }  // namespace
 
-NamesByUid names_by_uid(const std::vector<core::RegularUser>& users) {
+NamesByUid names_by_uid(std::vector<core::RegularUser>&& users) {
   NamesByUid names;
   names.reserve(users.size());
-  for (const auto& user : users) names.insert_or_assign(user.uid, user.name);
+  for (auto& user : users) names.insert_or_assign(user.uid, std::move(user.name));
   return names;
 }
 
-PanelInfoByUid panel_info_by_uid(const plugins::UserLookupResult& lookup) {
-  PanelInfoByUid table;
-  table.reserve(lookup.users.size());
-  for (const auto& info : lookup.users)
-    table.insert_or_assign(static_cast<std::uint32_t>(info.uid),
-                           PanelInfo{or_not_available(info.domain), or_not_available(info.reseller)});
+PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts) {
+  PanelInfoByUid table = std::move(accounts);
+  for (auto& [uid, info] : table) {
+    or_not_available(info.domain);
+    or_not_available(info.reseller);
+  }
   return table;
 }
 

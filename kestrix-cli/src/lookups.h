@@ -13,11 +13,10 @@
 namespace kestrix::cli {
 
 // A later entry for the same uid wins.
-NamesByUid names_by_uid(const std::vector<core::RegularUser>& users);
+NamesByUid names_by_uid(std::vector<core::RegularUser>&& users);
 
-// Domain and reseller of every account the panel answered for, "N/A" for
-// an empty one; a later record for the same uid wins.
-PanelInfoByUid panel_info_by_uid(const plugins::UserLookupResult& lookup);
+// The panel's accounts with "N/A" for an empty domain or reseller.
+PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts);
 
 std::vector<std::int64_t> row_uids(const std::vector<TopUser>& rows);
 

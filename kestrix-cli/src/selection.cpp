@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 
 #include "kestrix/text.h"
 #include "mysql_data.h"
@@ -96,44 +95,33 @@ double sort_key(const TopUser& row, std::string_view order_by, const core::DbUsa
   return key_of(row, sort_field(order_by), db_usage, names_by_uid);
 }
 
-void sort_rows(std::vector<TopUser>& rows, std::string_view order_by,
-               const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid) {
-  SortField field = sort_field(order_by);
-  std::vector<double> keys;
-  keys.reserve(rows.size());
-  for (const TopUser& row : rows) {
-    double key = key_of(row, field, db_usage, names_by_uid);
+std::vector<RankedRow> sort_order(const std::vector<TopUser>& rows, std::string_view order_by,
+                                  const core::DbUsageTable& db_usage,
+                                  const NamesByUid& names_by_uid) {
+  const SortField field = sort_field(order_by);
+  std::vector<RankedRow> order;
+  order.reserve(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const double key = key_of(rows[i], field, db_usage, names_by_uid);
     // NaN would break the ordering the sort relies on; it ranks lowest.
-    keys.push_back(std::isnan(key) ? -HUGE_VAL : key);
+    order.push_back(RankedRow{std::isnan(key) ? -HUGE_VAL : key, i});
   }
-  std::vector<std::size_t> order(rows.size());
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&keys](std::size_t a, std::size_t b) { return keys[a] > keys[b]; });
-
-  // Apply the permutation in place, cycle by cycle: each row is moved once
-  // and no second snapshot-sized buffer is allocated.
-  for (std::size_t start = 0; start < order.size(); ++start) {
-    if (order[start] == start) continue;
-    TopUser held = std::move(rows[start]);
-    std::size_t to = start;
-    for (;;) {
-      std::size_t from = order[to];
-      order[to] = to;
-      if (from == start) break;
-      rows[to] = std::move(rows[from]);
-      to = from;
-    }
-    rows[to] = std::move(held);
-  }
+  // The row number breaks ties, so an unstable sort of these small pairs
+  // gives exactly the stable order of the rows by key.
+  std::sort(order.begin(), order.end(), [](const RankedRow& a, const RankedRow& b) {
+    return a.key > b.key || (a.key == b.key && a.row < b.row);
+  });
+  return order;
 }
 
-std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInputs& in) {
+std::vector<TopUser> select_rows(std::vector<TopUser>& rows, std::span<const RankedRow> order,
+                                 const SelectionInputs& in) {
   const std::optional<NameSet> allowed = allowed_set(in.allowed_names);
   std::vector<TopUser> out;
   out.reserve(static_cast<std::size_t>(
-      std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, rows.size() + 1)));
-  for (TopUser& row : rows) {
+      std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, order.size() + 1)));
+  for (const RankedRow& ranked : order) {
+    TopUser& row = rows[ranked.row];
     if (row.username.empty()) {
       auto it = in.names_by_uid.find(row.id);
       row.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -12,6 +13,7 @@
 #include "cli.h"
 #include "kestrix/core/dbpeek.h"
 #include "kestrix/core/warden.h"
+#include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
 #include "snapshot.h"
 
@@ -19,13 +21,11 @@ namespace kestrix::cli {
 
 inline constexpr std::string_view NOT_AVAILABLE = "N/A";
 
-struct PanelInfo {
-  std::string domain;    // "N/A" when the panel gave none
-  std::string reseller;  // "N/A" when the panel gave none
-};
+// The panel's domain and reseller of an account, "N/A" where it gave none.
+using PanelInfo = plugins::PanelAccount;
+using PanelInfoByUid = plugins::PanelAccountsByUid;
 
 using NamesByUid = std::unordered_map<std::uint32_t, std::string>;
-using PanelInfoByUid = std::unordered_map<std::uint32_t, PanelInfo>;
 using NameSet = std::unordered_set<std::string>;
 
 // Everything the walk reads besides the rows; the driver owns the tables.
@@ -44,10 +44,23 @@ struct SelectionInputs {
 void drop_rows_above_uid_max(std::vector<TopUser>& rows, std::uint32_t uid_max);
 double sort_key(const TopUser& row, std::string_view order_by, const core::DbUsageTable& db_usage,
                 const NamesByUid& names_by_uid);
-void sort_rows(std::vector<TopUser>& rows, std::string_view order_by,
-               const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid);
-// Consumes the sorted rows; returns the accepted ones in order.
-std::vector<TopUser> select_rows(std::vector<TopUser>&& rows, const SelectionInputs& in);
+
+// A row's place in the report order: its key and its index in the snapshot.
+struct RankedRow {
+  double key;
+  std::size_t row;
+};
+
+// The rows' report order, highest key first and equal keys in snapshot
+// order. The rows themselves stay where they are: only the accepted few
+// are ever moved.
+std::vector<RankedRow> sort_order(const std::vector<TopUser>& rows, std::string_view order_by,
+                                  const core::DbUsageTable& db_usage,
+                                  const NamesByUid& names_by_uid);
+// Walks `rows` in `order`, filling the rows it visits in place, and moves
+// the accepted ones out, in order.
+std::vector<TopUser> select_rows(std::vector<TopUser>& rows, std::span<const RankedRow> order,
+                                 const SelectionInputs& in);
 bool contains(std::string_view text, std::string_view pattern);
 
 }  // namespace kestrix::cli

@@ -9,14 +9,14 @@ TEST(Lookups, LaterEntriesForAUidWin) {
   auto names = names_by_uid({{1000, "old"}, {1001, "b"}, {1000, "new"}});
   EXPECT_EQ(names.at(1000), "new");
 
-  plugins::UserLookupResult lookup;
-  lookup.users.push_back({1000, "a", "", "", "", "r1", ""});
-  lookup.users.push_back({1000, "a", "", "a.example", "", "", ""});
-  lookup.users.push_back({(std::int64_t{1} << 32) + 5, "w", "", "w.example", "", "r", ""});
-  auto panel = panel_info_by_uid(lookup);
+}
+
+TEST(Lookups, EmptyPanelValuesBecomeNotAvailable) {
+  auto panel = panel_info_by_uid({{1000, {"a.example", ""}}, {1001, {"", "r"}}});
   EXPECT_EQ(panel.at(1000).domain, "a.example");
   EXPECT_EQ(panel.at(1000).reseller, "N/A");
-  EXPECT_EQ(panel.at(5).domain, "w.example");  // low 32 bits of the uid
+  EXPECT_EQ(panel.at(1001).domain, "N/A");
+  EXPECT_EQ(panel.at(1001).reseller, "r");
 }
 
 TEST(Lookups, WardNamesSkipPlaceholdersAndUnknownUids) {

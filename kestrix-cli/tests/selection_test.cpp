@@ -37,9 +37,16 @@ struct World {
   bool merge = false;
   std::string mode = "all";
 
+  // Walks the rows in the order given.
   std::vector<TopUser> select(std::vector<TopUser> rows) const {
     SelectionInputs in{cli, names, panel, admins, allowed, db, limits, merge, mode};
-    return select_rows(std::move(rows), in);
+    return select_rows(rows, in_file_order(rows), in);
+  }
+
+  static std::vector<RankedRow> in_file_order(const std::vector<TopUser>& rows) {
+    std::vector<RankedRow> order;
+    for (std::size_t i = 0; i < rows.size(); ++i) order.push_back({0.0, i});
+    return order;
   }
 };
 
@@ -74,19 +81,36 @@ TEST(SortKey, DatabaseFiguresFallBackToThePasswordNameThenZero) {
   EXPECT_EQ(sort_key(row(1001, ""), "mysql_io", {}, names), 0.0);
 }
 
-TEST(SortRows, HighestFirstAndEqualKeysKeepSnapshotOrder) {
-  std::vector<TopUser> rows = {row(1, "a", 1.0), row(2, "b", 5.0), row(3, "c", 1.0),
-                               row(4, "d", 5.0), row(5, "e", 0.0), row(6, "f", 1.0)};
-  sort_rows(rows, "CPU", {}, {});
-  EXPECT_EQ(ids(rows), (std::vector<std::uint32_t>{2, 4, 1, 3, 6, 5}));
-  EXPECT_EQ(rows[0].username, "b");  // whole rows travel with their keys
+std::vector<std::uint32_t> sorted_ids(const std::vector<TopUser>& rows, std::string_view order_by) {
+  std::vector<std::uint32_t> out;
+  for (const RankedRow& r : sort_order(rows, order_by, {}, {})) out.push_back(rows[r.row].id);
+  return out;
 }
 
-TEST(SortRows, NanAndInfinitiesStillGiveOneTotalOrder) {
+TEST(SortOrder, HighestFirstAndEqualKeysKeepSnapshotOrder) {
+  std::vector<TopUser> rows = {row(1, "a", 1.0), row(2, "b", 5.0), row(3, "c", 1.0),
+                               row(4, "d", 5.0), row(5, "e", 0.0), row(6, "f", 1.0),
+                               row(7, "g", -0.0)};
+  EXPECT_EQ(sorted_ids(rows, "CPU"), (std::vector<std::uint32_t>{2, 4, 1, 3, 6, 5, 7}));
+  EXPECT_EQ(ids(rows), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));  // left in place
+}
+
+TEST(SortOrder, LongRunsOfEqualKeysKeepSnapshotOrder) {
+  // Enough rows for the sort to partition rather than insert.
+  std::vector<TopUser> rows;
+  for (std::uint32_t i = 0; i < 5000; ++i) rows.push_back(row(i, "u", static_cast<double>(i % 3)));
+  const auto order = sorted_ids(rows, "cpu");
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t key : {2u, 1u, 0u})
+    for (std::uint32_t i = 0; i < 5000; ++i)
+      if (i % 3 == key) expected.push_back(i);
+  EXPECT_EQ(order, expected);
+}
+
+TEST(SortOrder, NanAndInfinitiesStillGiveOneTotalOrder) {
   std::vector<TopUser> rows = {row(1, "a", NAN), row(2, "b", 1.0), row(3, "c", -HUGE_VAL),
                                row(4, "d", HUGE_VAL), row(5, "e", NAN)};
-  sort_rows(rows, "cpu", {}, {});
-  EXPECT_EQ(ids(rows), (std::vector<std::uint32_t>{4, 2, 1, 3, 5}));
+  EXPECT_EQ(sorted_ids(rows, "cpu"), (std::vector<std::uint32_t>{4, 2, 1, 3, 5}));
 }
 
 TEST(DropRowsAboveUidMax, KeepsTheLimitItselfAndTheOrder) {
@@ -131,11 +155,26 @@ TEST(SelectRows, RowsPastTheLimitAreNeverFilled) {
   w.merge = true;
   std::vector<TopUser> rows = {row(1, ""), row(2, "")};
   SelectionInputs in{w.cli, w.names, w.panel, w.admins, w.allowed, w.db, w.limits, w.merge, w.mode};
-  auto out = select_rows(std::move(rows), in);
+  auto out = select_rows(rows, World::in_file_order(rows), in);
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].username, "one");
   EXPECT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[1].username, "");  // the walk stopped before it
+}
+
+TEST(SelectRows, WalksTheGivenOrderAndTakesOnlyTheAcceptedRows) {
+  World w;
+  w.cli.max = 2;
+  w.admins = {"admin"};
+  std::vector<TopUser> rows = {row(1, "a"), row(2, "admin"), row(3, "c"), row(4, "d")};
+  rows[3].domain = "d.example";
+  SelectionInputs in{w.cli, w.names, w.panel, w.admins, w.allowed, w.db, w.limits, w.merge, w.mode};
+  const std::vector<RankedRow> order = {{0.0, 3}, {0.0, 1}, {0.0, 0}, {0.0, 2}};
+  auto out = select_rows(rows, order, in);
+  EXPECT_EQ(ids(out), (std::vector<std::uint32_t>{4, 1}));
+  EXPECT_EQ(out[0].domain, "d.example");
+  EXPECT_EQ(rows[1].username, "admin");  // dropped rows stay where they were
+  EXPECT_EQ(rows[2].domain, "");         // past the limit: never visited
 }
 
 TEST(SelectRows, MissingNamesBecomeNotAvailableEverywhere) {

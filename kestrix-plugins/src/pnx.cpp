@@ -41,7 +41,64 @@ bool read(kj::Reader& r, UserLookupResult& v) {
 }
 
 namespace {
+
 constexpr std::size_t OUTPUT_EXCERPT_BYTES = 200;
+
+// The answer names every account of a large server. Its records are read
+// one after another into the same scratch record, so the members nobody
+// uses reuse one buffer each instead of costing an allocation per record;
+// the record types, and with them the rules and messages, stay those of
+// the full decode.
+struct PanelAccountsField {
+  PanelAccountsByUid* accounts;
+};
+
+struct UnresolvedField {};
+
+struct PanelAnswer {
+  PanelAccountsField users;
+  UnresolvedField unresolved;
+};
+
+bool read(kj::Reader& r, PanelAccountsField& v) {
+  v.accounts->clear();
+  UserInfo scratch;
+  std::size_t records = 0;
+  const std::size_t start = r.offset();
+  return kj::read_seq(r, [&](kj::Reader& rr) {
+    // Rehashing a table of every account, again and again as it grows,
+    // would cost more than filling it: after a few records their average
+    // size in the text tells how many more the answer can hold.
+    if (++records == 16) {
+      const std::size_t used = rr.offset() - start;
+      v.accounts->reserve(records + rr.remaining() / (used / records + 1));
+    }
+    if (!read(rr, scratch)) return false;
+    PanelAccount& account = (*v.accounts)[static_cast<std::uint32_t>(scratch.uid)];
+    account.domain = scratch.domain;
+    account.reseller = scratch.reseller;
+    return true;
+  });
+}
+
+bool read(kj::Reader& r, UnresolvedField&) {
+  UnresolvedUid scratch;
+  return kj::read_seq(r, [&](kj::Reader& rr) { return read(rr, scratch); });
+}
+
+bool read(kj::Reader& r, PanelAnswer& v) {
+  static constexpr kj::RecordType<PanelAnswer, 2> type{
+      "UserLookupResult",
+      {{kj::field<&PanelAnswer::users>("users", kj::Need::Required),
+        kj::field<&PanelAnswer::unresolved>("unresolved", kj::Need::Required)}}};
+  return kj::read_record(r, type, v);
+}
+
+Error user_lookup_failure(std::string_view answer, const std::string& reason) {
+  return Error("failed to parse user-info-sys JSON: " + reason + ": output=" +
+               std::string(excerpt(answer, OUTPUT_EXCERPT_BYTES)));
+}
+
 }  // namespace
 
 Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
@@ -60,10 +117,18 @@ Result<std::vector<std::string>> parse_name_list(std::string_view answer,
 
 Result<UserLookupResult> parse_user_lookup(std::string_view answer) {
   auto doc = kj::decode<UserLookupResult>(answer);
-  if (!doc)
-    return fail("failed to parse user-info-sys JSON: " + doc.error() + ": output=" +
-                std::string(excerpt(answer, OUTPUT_EXCERPT_BYTES)));
+  if (!doc) return std::unexpected(user_lookup_failure(answer, doc.error()));
   return std::move(*doc);
+}
+
+Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer) {
+  PanelAccountsByUid accounts;
+  auto doc = kj::decode<PanelAnswer>(answer, [&accounts](kj::Reader& r, PanelAnswer& out) {
+    out.users.accounts = &accounts;
+    return read(r, out);
+  });
+  if (!doc) return std::unexpected(user_lookup_failure(answer, doc.error()));
+  return accounts;
 }
 
 // Exhaustion while building an answer fails the lookup like any other
@@ -85,25 +150,22 @@ Result<std::vector<std::string>> reseller_users(const std::string& reseller,
   return fail("out of memory");
 }
 
-Result<UserLookupResult> user_info_sys(const std::vector<std::int64_t>& uids,
-                                       const std::string& program) try {
-  if (uids.empty()) return UserLookupResult{};
+Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
+                                         const std::string& program) try {
+  if (uids.empty()) return PanelAccountsByUid{};
   std::vector<std::string> numbers;
   numbers.reserve(uids.size());
   for (const std::int64_t uid : uids) numbers.push_back(std::to_string(uid));
-  return run_in_batches<UserLookupResult>(
+  return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, numbers,
-      [&program](const std::vector<std::string>& args) -> Result<UserLookupResult> {
+      [&program](const std::vector<std::string>& args) -> Result<PanelAccountsByUid> {
         auto text = run_pnx_helper(args, program);
         if (!text) return std::unexpected(text.error());
-        return parse_user_lookup(*text);
+        return parse_panel_accounts(*text);
       },
-      [](UserLookupResult& total, UserLookupResult&& more) {
-        total.users.insert(total.users.end(), std::make_move_iterator(more.users.begin()),
-                           std::make_move_iterator(more.users.end()));
-        total.unresolved.insert(total.unresolved.end(),
-                                std::make_move_iterator(more.unresolved.begin()),
-                                std::make_move_iterator(more.unresolved.end()));
+      // Later batches answer later uids: their records win, as in one answer.
+      [](PanelAccountsByUid& total, PanelAccountsByUid&& more) {
+        for (auto& [uid, account] : more) total.insert_or_assign(uid, std::move(account));
       });
 } catch (const std::bad_alloc&) {
   return fail("out of memory");

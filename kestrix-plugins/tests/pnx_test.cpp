@@ -20,9 +20,14 @@ const std::string kAlice =
     R"({"uid": 1000, "username": "alice", "email": "a@x", "domain": "a.example",
         "locale": "en", "reseller": "res", "display_name": "Alice \u00c9 \ud83d\ude00", "package": "gold"})";
 
+// Both decoders of the answer must refuse it alike.
 std::string lookup_error(const std::string& answer) {
   auto r = parse_user_lookup(answer);
   EXPECT_FALSE(r) << answer;
+  auto lean = parse_panel_accounts(answer);
+  EXPECT_FALSE(lean) << answer;
+  if (r && lean) return "";
+  EXPECT_EQ(r ? "" : r.error().message, lean ? "" : lean.error().message);
   return r ? "" : r.error().message;
 }
 
@@ -46,6 +51,27 @@ TEST(UserLookupAnswer, ObjectAndArrayFormsGiveTheSameRecords) {
     EXPECT_EQ(r->unresolved[0].uid, -5);
     EXPECT_EQ(r->unresolved[0].reason, "gone");
   }
+}
+
+TEST(UserLookupAnswer, TheTableKeepsDomainAndResellerOfTheLastRecordPerUid) {
+  const std::string forms[] = {
+      R"({"users": [)" + kAlice +
+          R"(, {"uid": 4294968296, "username": "w", "email": "", "domain": "w.example",
+               "locale": "", "reseller": "", "display_name": ""}],
+          "unresolved": [{"uid": -5, "reason": "gone"}]})",
+      R"([[[1000, "alice", "a@x", "a.example", "en", "res", ""],)"
+      R"(  [4294968296, "w", "", "w.example", "", "", ""]], [[-5, "gone"]]])",
+  };
+  for (const auto& answer : forms) {
+    auto r = parse_panel_accounts(answer);
+    ASSERT_TRUE(r) << r.error().message;
+    ASSERT_EQ(r->size(), 1u);  // 4294968296 is uid 1000 in 32 bits
+    EXPECT_EQ(r->at(1000).domain, "w.example");
+    EXPECT_EQ(r->at(1000).reseller, "");
+  }
+  auto empty = parse_panel_accounts(R"({"unresolved": [], "users": []})");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->empty());
 }
 
 TEST(UserLookupAnswer, EmptyListsAndRepeatsArePassedOn) {
@@ -115,13 +141,15 @@ TEST(NameListAnswer, ListsKeepOrderAndDuplicates) {
 
 class PanelHelper : public ::testing::Test {
  protected:
-  // Answers with its arguments: names as a list, uids as unresolved records.
+  // Answers with its arguments: names as a list, uids as records of domain "d<uid>".
   std::string helper() {
     return dir_.script("pnx", R"(case "$1" in
 admins) printf '["root","admin"]' ;;
 reseller-users) printf '["%s","%s"]' "$2" "$#" ;;
-user-info-sys) shift; printf '{"users": [], "unresolved": ['
-  sep=; for u in "$@"; do printf '%s{"uid": %s, "reason": "asked"}' "$sep" "$u"; sep=,; done
+user-info-sys) shift; printf '{"unresolved": [], "users": ['
+  sep=; for u in "$@"; do
+    printf '%s{"uid": %s, "username": "", "email": "", "domain": "d%s", "locale": "", "reseller": "r", "display_name": ""}' "$sep" "$u" "$u"; sep=,
+  done
   printf ']}' ;;
 *) echo "unknown request $1" >&2; exit 2 ;;
 esac)");
@@ -135,10 +163,10 @@ TEST_F(PanelHelper, RequestsCarryTheirArguments) {
   EXPECT_EQ(reseller_users("", prog).value(), (std::vector<std::string>{"", "2"}));
   auto r = user_info_sys({1000, -1, 1001}, prog);
   ASSERT_TRUE(r) << r.error().message;
-  ASSERT_EQ(r->unresolved.size(), 3u);
-  EXPECT_EQ(r->unresolved[0].uid, 1000);
-  EXPECT_EQ(r->unresolved[1].uid, -1);
-  EXPECT_EQ(r->unresolved[2].uid, 1001);
+  ASSERT_EQ(r->size(), 3u);
+  EXPECT_EQ(r->at(1000).domain, "d1000");
+  EXPECT_EQ(r->at(4294967295u).domain, "d-1");
+  EXPECT_EQ(r->at(1001).domain, "d1001");
   EXPECT_EQ(run_pnx_helper({"panel-feature", "KRO"}, prog).error().message,
             prog + " exited with exit status: 2: unknown request panel-feature");
 }
@@ -146,7 +174,7 @@ TEST_F(PanelHelper, RequestsCarryTheirArguments) {
 TEST_F(PanelHelper, EmptyUidListRunsNothing) {
   auto r = user_info_sys({}, dir_.file("absent"));
   ASSERT_TRUE(r) << r.error().message;
-  EXPECT_TRUE(r->users.empty() && r->unresolved.empty());
+  EXPECT_TRUE(r->empty());
 }
 
 TEST_F(PanelHelper, ListTooLongForOneCommandLineIsSplitAndJoinedInOrder) {
@@ -158,10 +186,11 @@ TEST_F(PanelHelper, ListTooLongForOneCommandLineIsSplitAndJoinedInOrder) {
   for (std::int64_t uid = 1000000000; uid < 1000300000; ++uid) uids.push_back(uid);
   auto r = user_info_sys(uids, counting);
   ASSERT_TRUE(r) << r.error().message;
-  ASSERT_EQ(r->unresolved.size(), uids.size());
-  bool in_order = true;
-  for (std::size_t i = 0; i < uids.size(); ++i) in_order &= r->unresolved[i].uid == uids[i];
-  EXPECT_TRUE(in_order);
+  ASSERT_EQ(r->size(), 300000u);
+  bool all = true;
+  for (std::int64_t uid = 1000000000; uid < 1000300000; ++uid)
+    all &= r->at(static_cast<std::uint32_t>(uid)).domain == "d" + std::to_string(uid);
+  EXPECT_TRUE(all);
   std::ifstream in(calls);
   const auto runs = std::count(std::istreambuf_iterator<char>(in), {}, '\n');
   EXPECT_GE(runs, 2);

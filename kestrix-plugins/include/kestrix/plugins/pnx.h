@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "kestrix/error.h"
@@ -35,6 +36,15 @@ struct UserLookupResult {
   std::vector<UnresolvedUid> unresolved;
 };
 
+// What a report uses of an account's record: its domain and reseller.
+struct PanelAccount {
+  std::string domain;
+  std::string reseller;
+};
+
+// Keyed by the low 32 bits of the panel's uid, the width of a row's uid.
+using PanelAccountsByUid = std::unordered_map<std::uint32_t, PanelAccount>;
+
 // run_helper on the panel helper with its time limit.
 Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
                                    const std::string& program = PNX_HELPER_PATH);
@@ -42,13 +52,17 @@ Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
 Result<std::vector<std::string>> admins(const std::string& program = PNX_HELPER_PATH);
 Result<std::vector<std::string>> reseller_users(
     const std::string& reseller, const std::string& program = PNX_HELPER_PATH);
-// An empty list runs nothing.
-Result<UserLookupResult> user_info_sys(const std::vector<std::int64_t>& uids,
-                                       const std::string& program = PNX_HELPER_PATH);
+// The accounts the panel knows among `uids`; a later record for the same
+// uid wins. An empty list runs nothing.
+Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
+                                         const std::string& program = PNX_HELPER_PATH);
 
 // Answer decoders. `request` names the request in the message
 // ("failed to parse <request> JSON: ...").
 Result<std::vector<std::string>> parse_name_list(std::string_view answer, std::string_view request);
 Result<UserLookupResult> parse_user_lookup(std::string_view answer);
+// The same answer checked by the same rules, with the same messages, but
+// decoded straight into the table: nothing else of a record is kept.
+Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer);
 
 }  // namespace kestrix::plugins
