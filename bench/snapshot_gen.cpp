@@ -120,10 +120,10 @@ std::string generate_user_info(std::size_t accounts) {
     if (i) out += ", ";
     const std::string n = std::to_string(i);
     out += R"({"uid": )" + std::to_string(1000 + i);
-    out += R"(, "username": "user)" + n + R"(", "email": "user)" + n + R"(@mail.example.test")";
+    out += R"(, "username": "user)" + n + R"(", "email": "user)" + n + R"(@example.test")";
     out += R"(, "domain": "site)" + n + R"(.example", "locale": "en_US", "reseller": ")";
     out += (i % 50 == 0) ? "" : "reseller" + std::to_string(i % 7);
-    out += R"(", "display_name": "Hosting account )" + n + R"x( (shared plan)"})x";
+    out += R"(", "display_name": "Account )" + n + R"("})";
   }
   out += R"(], "unresolved": []})";
   out += '\n';
