@@ -77,7 +77,9 @@ std::string generate_snapshot(std::size_t rows, Figures kind) {
     const std::string n = std::to_string(i);
     out += R"({"id":)" + std::to_string(1000 + i);
     out += R"(,"username":"user)" + n + R"(","domain":"site)" + n + R"(.example","reseller":")";
-    out += (i % 50 == 0) ? "" : "reseller" + std::to_string(i % 7);
+    // Rows the daemon could not place; the panel fills them in.
+    const bool no_reseller = i % (kind == Figures::Sampled ? 10 : 50) == 0;
+    out += no_reseller ? "" : "reseller" + std::to_string(i % 7);
     out += R"(","usage":)";
     if (kind == Figures::Sampled) {
       sampled_figures(out, rng, false);
@@ -122,7 +124,7 @@ std::string generate_user_info(std::size_t accounts) {
     out += R"({"uid": )" + std::to_string(1000 + i);
     out += R"(, "username": "user)" + n + R"(", "email": "user)" + n + R"(@example.test")";
     out += R"(, "domain": "site)" + n + R"(.example", "locale": "en_US", "reseller": ")";
-    out += (i % 50 == 0) ? "" : "reseller" + std::to_string(i % 7);
+    out += "reseller" + std::to_string(i % 7);  // also where the snapshot has none
     out += R"(", "display_name": "Account )" + n + R"("})";
   }
   out += R"(], "unresolved": []})";
