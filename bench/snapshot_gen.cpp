@@ -1,6 +1,7 @@
 #include "snapshot_gen.h"
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 
 #include "kestrix/json/numbers.h"
@@ -35,6 +36,35 @@ void figures(std::string& out, std::mt19937_64& rng, bool limits, Figures kind) 
   out += '}';
 }
 
+// As a sampler writes them: usage to two decimals, counters and limits whole,
+// and members equal to their defaults (the limits' "mysql" parts) left out.
+void sampled_figures(std::string& out, std::mt19937_64& rng, bool limits) {
+  if (limits) {
+    out += R"({"cpu":{"all":100},"io":{"all":1048576},"iops":1024,"ep":20,"mem":1073741824,"pno":100})";
+    return;
+  }
+  std::uniform_real_distribution<double> usage_dist(0.0, 400.0);
+  auto dec = [&](double scale) { json::append_f64(out, std::round(usage_dist(rng) * scale) / 100); };
+  auto whole = [&](std::uint64_t v) { out += std::to_string(v); };
+  out += R"({"cpu":{"all":)";
+  dec(100);
+  out += R"(,"mysql":)";
+  dec(10);
+  out += R"(},"io":{"all":)";
+  whole(static_cast<std::uint64_t>(usage_dist(rng) * 1024));
+  out += R"(,"mysql":)";
+  whole(static_cast<std::uint64_t>(usage_dist(rng) * 100));
+  out += R"(},"iops":)";
+  dec(100);
+  out += R"(,"ep":)";
+  whole(rng() % 20);
+  out += R"(,"mem":)";
+  whole(rng() % 1073741824);
+  out += R"(,"pno":)";
+  whole(rng() % 100);
+  out += '}';
+}
+
 }  // namespace
 
 std::string generate_snapshot(std::size_t rows, Figures kind) {
@@ -47,19 +77,58 @@ std::string generate_snapshot(std::size_t rows, Figures kind) {
     const std::string n = std::to_string(i);
     out += R"({"id":)" + std::to_string(1000 + i);
     out += R"(,"username":"user)" + n + R"(","domain":"site)" + n + R"(.example","reseller":")";
-    out += (i % 50 == 0) ? "" : "reseller" + std::to_string(i % 7);
+    // Rows the daemon could not place; the panel fills them in.
+    const bool no_reseller = i % (kind == Figures::Sampled ? 10 : 50) == 0;
+    out += no_reseller ? "" : "reseller" + std::to_string(i % 7);
     out += R"(","usage":)";
-    figures(out, rng, false, kind);
-    out += R"(,"limit":)";
-    figures(out, rng, true, kind);
+    if (kind == Figures::Sampled) {
+      sampled_figures(out, rng, false);
+      out += R"(,"limit":)";
+      sampled_figures(out, rng, true);
+    } else {
+      figures(out, rng, false, kind);
+      out += R"(,"limit":)";
+      figures(out, rng, true, kind);
+    }
     if (i % 97 == 0) {
       out += R"(,"restricted":true,"restriction":{"time":1765180000,"reason":"Violated the cpu limit"})";
-    } else {
+    } else if (kind != Figures::Sampled) {
       out += R"(,"restricted":false)";
     }
     out += '}';
   }
   out += R"(],"resellers":[{"id":1000000002,"name":""},{"id":1003}]})";
+  return out;
+}
+
+std::string generate_passwd(std::size_t accounts) {
+  std::string out =
+      "root:x:0:0:root:/root:/bin/sh\n"
+      "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
+      "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n";
+  out.reserve(out.size() + accounts * 48);
+  for (std::size_t i = 0; i < accounts; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string id = std::to_string(1000 + i);
+    out += "user" + n + ":x:" + id + ":" + id + "::/home/user" + n + ":/bin/sh\n";
+  }
+  return out;
+}
+
+std::string generate_user_info(std::size_t accounts) {
+  std::string out = R"({"users": [)";
+  out.reserve(accounts * 190 + 64);
+  for (std::size_t i = 0; i < accounts; ++i) {
+    if (i) out += ", ";
+    const std::string n = std::to_string(i);
+    out += R"({"uid": )" + std::to_string(1000 + i);
+    out += R"(, "username": "user)" + n + R"(", "email": "user)" + n + R"(@example.test")";
+    out += R"(, "domain": "site)" + n + R"(.example", "locale": "en_US", "reseller": ")";
+    out += "reseller" + std::to_string(i % 7);  // also where the snapshot has none
+    out += R"(", "display_name": "Account )" + n + R"("})";
+  }
+  out += R"(], "unresolved": []})";
+  out += '\n';
   return out;
 }
 
