@@ -11,22 +11,19 @@
 #include <fstream>
 #include <string>
 
+#include "kestrix/testing/scratch_dir.h"
+
 namespace kestrix {
 namespace {
 
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kestrix-io-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   static bool make_sparse(const std::string& path, off_t size) {
     std::ofstream(path).close();
     return ::truncate(path.c_str(), size) == 0;
   }
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.root().string();
 };
 
 TEST_F(TempDir, ReadsRegularFilesWhole) {

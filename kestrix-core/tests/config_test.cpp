@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "kestrix/testing/scratch_dir.h"
+
 namespace kestrix::core {
 namespace {
 
@@ -242,18 +244,13 @@ TEST(ConfigTest, LogLevelIsLowerCasedOrWarnedAbout) {
 
 class ConfigFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kestrix-config-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   std::string write(const std::string& content) {
     const std::string path = dir_ + "/kestrix2";
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.root().string();
 };
 
 TEST_F(ConfigFileTest, AnyFailureGivesTheDefaults) {

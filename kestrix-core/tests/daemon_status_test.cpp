@@ -13,6 +13,8 @@
 #include <fstream>
 #include <string>
 
+#include "kestrix/testing/scratch_dir.h"
+
 namespace kestrix::core {
 namespace {
 
@@ -37,15 +39,11 @@ bool unprivileged(Check check) {
 class DaemonStatusTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kestrix-pid-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     ::chmod(dir_.c_str(), 0755);  // the unprivileged checks read the pid file too
     path_ = dir_ + "/kestrix.pid";
   }
   void TearDown() override {
     stop_child();
-    std::filesystem::remove_all(dir_);
   }
 
   DaemonStatus status_of(const std::string& content) {
@@ -68,7 +66,8 @@ class DaemonStatusTest : public ::testing::Test {
     child_ = -1;
   }
 
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.root().string();
   std::string path_;
   pid_t child_ = -1;
 };

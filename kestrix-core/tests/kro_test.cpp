@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scratch_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::core {
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../src/growing_buffer.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::core {
 namespace {
@@ -44,14 +45,11 @@ TEST(LoginDefsTest, FirstUsableLineWins) {
 class LoginDefsFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/kestrix-login-defs-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     path_ = dir_ + "/login.defs";
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
   void write(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  std::string dir_ = scratch_.root().string();
   std::string path_;
 };
 

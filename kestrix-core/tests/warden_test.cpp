@@ -13,7 +13,7 @@
 
 #include "kestrix/core/user_namespace.h"
 #include "kestrix/error.h"
-#include "scratch_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::core {
 namespace {

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "kestrix/plugins/ward_helper.h"
-#include "script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
 namespace {
@@ -56,7 +56,7 @@ TEST(SplitBatches, RoomLeavesOutTheEnvironmentAndFixedArguments) {
 }
 
 TEST(SplitBatches, FailedBatchLosesOnlyItsOwnRecords) {
-  testing::ScriptDir dir;
+  testing::ScratchDir dir;
   // Each run answers for its first name only; a run led by "bad" fails.
   const auto prog = dir.script("ward", R"(first=${2%%-*}
 [ "$first" = bad ] && exit 1
@@ -74,7 +74,7 @@ printf '{"%s": {"error": "%s"}}' "$first" "$#")");
 }
 
 TEST(SplitBatches, EveryBatchFailingReportsTheFirstError) {
-  testing::ScriptDir dir;
+  testing::ScratchDir dir;
   const auto prog = dir.script("ward", R"(echo "batch of $#" >&2; exit 1)");
   const std::vector<std::string> names(60, std::string(100 * 1000, 'y'));
   auto m = ward_limits(names, prog);

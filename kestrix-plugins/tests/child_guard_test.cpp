@@ -15,13 +15,13 @@
 #include <gtest/gtest.h>
 
 #include "kestrix/plugins/helper_runner.h"
-#include "script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::ScriptDir;
+using testing::ScratchDir;
 
 // Runs `body` in a forked process standing in for the program; it never
 // returns into the test.
@@ -86,8 +86,8 @@ class ChildGuard : public ::testing::Test {
     return gone;
   }
 
-  ScriptDir dir_;
-  std::string pidfile_ = dir_.file("helper.pid");
+  ScratchDir dir_;
+  std::string pidfile_ = dir_.path("helper.pid");
   pid_t helper_ = -1;
 };
 

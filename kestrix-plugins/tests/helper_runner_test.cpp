@@ -16,12 +16,12 @@
 
 #include <gtest/gtest.h>
 
-#include "script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
 namespace {
 
-using testing::ScriptDir;
+using testing::ScratchDir;
 using Clock = std::chrono::steady_clock;
 
 std::set<std::string> open_descriptors() {
@@ -52,7 +52,7 @@ class HelperRunner : public ::testing::Test {
     EXPECT_EQ(open_descriptors(), fds_before_) << "a descriptor leaked";
     EXPECT_TRUE(no_children_left()) << "a child was not reaped";
   }
-  ScriptDir dir_;
+  ScratchDir dir_;
   std::set<std::string> fds_before_;
 };
 
@@ -143,13 +143,13 @@ TEST_F(HelperRunner, InvalidUtf8OutputIsRefusedWithItsPosition) {
 }
 
 TEST_F(HelperRunner, MissingProgramCannotBeSpawned) {
-  const std::string prog = dir_.file("absent");
+  const std::string prog = dir_.path("absent");
   EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message(),
             "failed to spawn " + prog + ": No such file or directory (os error 2)");
 }
 
 TEST_F(HelperRunner, NonExecutableProgramCannotBeSpawned) {
-  const std::string prog = dir_.file("plain");
+  const std::string prog = dir_.path("plain");
   std::ofstream(prog) << "#!/bin/sh\n";
   EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message(),
             "failed to spawn " + prog + ": Permission denied (os error 13)");
@@ -157,7 +157,7 @@ TEST_F(HelperRunner, NonExecutableProgramCannotBeSpawned) {
 
 TEST_F(HelperRunner, ExecFailureIsReportedWithTheSystemText) {
   // Neither a script nor a binary: the exec itself fails, after the fork.
-  const std::string prog = dir_.file("garbage");
+  const std::string prog = dir_.path("garbage");
   std::ofstream(prog) << "\x7f" "ELF not really\n";
   ::chmod(prog.c_str(), 0755);
   EXPECT_EQ(run_with_timeout(prog, {}, 5).error().message(),
@@ -172,7 +172,7 @@ TEST_F(HelperRunner, ProgramIsNotLookedUpInPath) {
 // Callers branch on the kind and show the detail without the program.
 TEST_F(HelperRunner, FailuresKeepKindProgramAndDetailApart) {
   using Kind = HelperError::Kind;
-  const std::string absent = dir_.file("absent");
+  const std::string absent = dir_.path("absent");
   const auto fail3 = dir_.script("fail3", "echo ' word ' >&2; exit 3");
   const auto latin1 = dir_.script("latin1", R"(printf 'ab\377')");
   const auto hang = dir_.script("hang", "exec sleep 30");
@@ -242,7 +242,7 @@ TEST_F(HelperRunner, TimeOutIsNotHeldUpByAGrandchildOnThePipes) {
 }
 
 TEST_F(HelperRunner, BackgroundChildHoldingThePipesIsWaitedForBriefly) {
-  const auto pidfile = dir_.file("bg.pid");
+  const auto pidfile = dir_.path("bg.pid");
   const auto prog =
       dir_.script("daemon", "sleep 5 & echo $! > " + pidfile + "\nprintf answer; printf note >&2");
   const auto start = Clock::now();

@@ -7,12 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include "script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
 namespace {
 
-using testing::ScriptDir;
+using testing::ScratchDir;
 
 const std::string kFail = "failed to parse user-info-sys JSON: ";
 
@@ -154,7 +154,7 @@ user-info-sys) shift; printf '{"unresolved": [], "users": ['
 *) echo "unknown request $1" >&2; exit 2 ;;
 esac)");
   }
-  ScriptDir dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(PanelHelper, RequestsCarryTheirArguments) {
@@ -172,14 +172,14 @@ TEST_F(PanelHelper, RequestsCarryTheirArguments) {
 }
 
 TEST_F(PanelHelper, EmptyUidListRunsNothing) {
-  auto r = user_info_sys({}, dir_.file("absent"));
+  auto r = user_info_sys({}, dir_.path("absent"));
   ASSERT_TRUE(r) << r.error().message;
   EXPECT_TRUE(r->empty());
 }
 
 TEST_F(PanelHelper, ListTooLongForOneCommandLineIsSplitAndJoinedInOrder) {
   const auto prog = helper();
-  const auto calls = dir_.file("calls");
+  const auto calls = dir_.path("calls");
   // Count the runs, then answer as the plain helper does.
   const auto counting = dir_.script("counting", "echo >> " + calls + "\nexec " + prog + " \"$@\"");
   std::vector<std::int64_t> uids;

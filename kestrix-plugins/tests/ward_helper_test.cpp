@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include "script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
 namespace {
 
-using testing::ScriptDir;
+using testing::ScratchDir;
 
 const std::string kFail = "failed to parse ward-helper JSON: ";
 
@@ -86,7 +86,7 @@ TEST(WardLimitsHelper, EmptyListRunsNothing) {
 }
 
 TEST(WardLimitsHelper, AsksForTheNamesInOrder) {
-  ScriptDir dir;
+  ScratchDir dir;
   // Echoes its arguments back as the accounts' error texts.
   const auto prog = dir.script("ward", R"([ "$1" = limits ] || exit 9
 shift; printf '{"first": {"error": "%s"}, "second": {"error": "%s"}, "count": {"error": "%s"}}' "$1" "$2" "$#")");
@@ -98,7 +98,7 @@ shift; printf '{"first": {"error": "%s"}, "second": {"error": "%s"}, "count": {"
 }
 
 TEST(WardLimitsHelper, HelperFailureIsPassedOn) {
-  ScriptDir dir;
+  ScratchDir dir;
   const auto prog = dir.script("ward", "echo broken >&2; exit 1");
   EXPECT_EQ(ward_limits({"a"}, prog).error().message, prog + " exited with exit status: 1: broken");
 }

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../script_dir.h"
+#include "kestrix/testing/scratch_dir.h"
 #include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
 
@@ -18,7 +18,7 @@ double seconds_since(Clock::time_point start) {
 }
 
 TEST(HelperLimits, WardenHelperIsKilledAfter15Seconds) {
-  testing::ScriptDir dir;
+  testing::ScratchDir dir;
   const auto prog = dir.script("ward", "exec sleep 60");
   const auto start = Clock::now();
   auto m = ward_limits({"alice"}, prog);
@@ -30,7 +30,7 @@ TEST(HelperLimits, WardenHelperIsKilledAfter15Seconds) {
 }
 
 TEST(HelperLimits, PanelHelperIsKilledAfter30Seconds) {
-  testing::ScriptDir dir;
+  testing::ScratchDir dir;
   const auto prog = dir.script("pnx", "exec sleep 60");
   const auto start = Clock::now();
   auto r = user_info_sys({1000}, prog);
