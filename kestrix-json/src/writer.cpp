@@ -63,6 +63,15 @@ void Writer::key(std::string_view name) {
   after_key_ = true;
 }
 
+void Writer::plain_key(std::string_view name) {
+  if (order_fault_) check_order(name);
+  before_value();
+  buf_ += '"';
+  buf_ += name;
+  buf_ += "\": ";
+  after_key_ = true;
+}
+
 void Writer::check_order(std::string_view key) {
   std::string& last = last_keys_.back();
   // string_view compares as unsigned bytes, the order the keys go in.

@@ -202,7 +202,7 @@ struct GetterOf<V (*)(const R&)> {
 template <class T>
 void put(Writer& w, std::string_view key, const T& value) {
   if (left_out(value)) return;
-  w.key(key);
+  w.plain_key(key);
   write(w, value);
 }
 // Record-level errors: recorded after the container has been closed as far
@@ -266,12 +266,16 @@ constexpr Field<typename detail::GetterOf<decltype(Get)>::Record> written(std::s
                   [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, Get(rec)); }};
 }
 
-// True when every field of the table can be written; tables that are
-// written assert it where they are defined.
+// True when every field of the table can be written and no name needs an
+// escape (names are written as they are); tables that are written assert
+// it where they are defined.
 template <class R, std::size_t N>
 constexpr bool writes_all(const RecordType<R, N>& type) {
-  for (const Field<R>& f : type.fields)
+  for (const Field<R>& f : type.fields) {
     if (!f.write) return false;
+    for (char c : f.name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') return false;
+  }
   return true;
 }
 

@@ -51,6 +51,8 @@ class Writer {
   void begin_array();
   void end_array();
   void key(std::string_view name);
+  // A key that holds no byte needing an escape, written without looking.
+  void plain_key(std::string_view name);
 
   void null();
   void boolean(bool value);
