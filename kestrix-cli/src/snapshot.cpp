@@ -10,23 +10,21 @@ namespace kj = kestrix::json;
 using kj::field;
 using kj::Need;
 
-bool read(kj::Reader& r, CpuUsage& v) {
-  static constexpr kj::RecordType<CpuUsage, 2> type{
-      "CpuUsage",
-      {{field<&CpuUsage::all>("all", Need::Required),
-        field<&CpuUsage::mysql>("mysql", Need::Defaulted)}}};
-  return kj::read_record(r, type, v);
-}
-
-bool read(kj::Reader& r, IoUsage& v) {
-  static constexpr kj::RecordType<IoUsage, 2> type{
-      "IoUsage",
-      {{field<&IoUsage::all>("all", Need::Required),
-        field<&IoUsage::mysql>("mysql", Need::Defaulted)}}};
-  return kj::read_record(r, type, v);
-}
-
 namespace {
+
+// One table per record, read and written alike: a field added here is
+// read from the snapshot and printed in the report.
+
+constexpr kj::RecordType<CpuUsage, 2> CPU_USAGE{
+    "CpuUsage",
+    {{field<&CpuUsage::all>("all", Need::Required),
+      field<&CpuUsage::mysql>("mysql", Need::Defaulted)}}};
+
+constexpr kj::RecordType<IoUsage, 2> IO_USAGE{
+    "IoUsage",
+    {{field<&IoUsage::all>("all", Need::Required),
+      field<&IoUsage::mysql>("mysql", Need::Defaulted)}}};
+
 // Usage and limits share their fields; only the record name differs.
 template <class Figures>
 constexpr kj::RecordType<Figures, 6> figures_type(std::string_view name) {
@@ -36,48 +34,52 @@ constexpr kj::RecordType<Figures, 6> figures_type(std::string_view name) {
             field<&Figures::ep>("ep", Need::Required), field<&Figures::mem>("mem", Need::Required),
             field<&Figures::pno>("pno", Need::Required)}}};
 }
+
+constexpr auto TOP_USAGE = figures_type<TopUsage>("TopUsage");
+constexpr auto TOP_LIMITS = figures_type<TopLimits>("TopLimits");
+
+constexpr kj::RecordType<Restriction, 2> RESTRICTION{
+    "Restriction",
+    {{field<&Restriction::time>("time", Need::Required),
+      field<&Restriction::reason>("reason", Need::Required)}}};
+
+constexpr kj::RecordType<TopUser, 8> TOP_USER{
+    "TopUser",
+    {{field<&TopUser::id>("id", Need::Required),
+      field<&TopUser::username>("username", Need::Defaulted),
+      field<&TopUser::domain>("domain", Need::Defaulted),
+      field<&TopUser::reseller>("reseller", Need::Defaulted),
+      field<&TopUser::usage>("usage", Need::Required),
+      field<&TopUser::limit>("limit", Need::Required),
+      field<&TopUser::restricted>("restricted", Need::Defaulted),
+      field<&TopUser::restriction>("restriction", Need::Defaulted)}}};
+
+constexpr kj::RecordType<SavedTopData, 3> SAVED_TOP_DATA{
+    "SavedTopData",
+    {{field<&SavedTopData::timestamp>("timestamp", Need::Defaulted),
+      field<&SavedTopData::users>("users", Need::Defaulted),
+      field<&SavedTopData::resellers>("resellers", Need::Defaulted)}}};
+
+static_assert(kj::writes_all(CPU_USAGE) && kj::writes_all(IO_USAGE) &&
+              kj::writes_all(TOP_USAGE) && kj::writes_all(TOP_LIMITS) &&
+              kj::writes_all(RESTRICTION) && kj::writes_all(TOP_USER));
+
 }  // namespace
 
-bool read(kj::Reader& r, TopUsage& v) {
-  static constexpr auto type = figures_type<TopUsage>("TopUsage");
-  return kj::read_record(r, type, v);
-}
+bool read(kj::Reader& r, CpuUsage& v) { return kj::read_record(r, CPU_USAGE, v); }
+bool read(kj::Reader& r, IoUsage& v) { return kj::read_record(r, IO_USAGE, v); }
+bool read(kj::Reader& r, TopUsage& v) { return kj::read_record(r, TOP_USAGE, v); }
+bool read(kj::Reader& r, TopLimits& v) { return kj::read_record(r, TOP_LIMITS, v); }
+bool read(kj::Reader& r, Restriction& v) { return kj::read_record(r, RESTRICTION, v); }
+bool read(kj::Reader& r, TopUser& v) { return kj::read_record(r, TOP_USER, v); }
+bool read(kj::Reader& r, SavedTopData& v) { return kj::read_record(r, SAVED_TOP_DATA, v); }
 
-bool read(kj::Reader& r, TopLimits& v) {
-  static constexpr auto type = figures_type<TopLimits>("TopLimits");
-  return kj::read_record(r, type, v);
-}
-
-bool read(kj::Reader& r, Restriction& v) {
-  static constexpr kj::RecordType<Restriction, 2> type{
-      "Restriction",
-      {{field<&Restriction::time>("time", Need::Required),
-        field<&Restriction::reason>("reason", Need::Required)}}};
-  return kj::read_record(r, type, v);
-}
-
-bool read(kj::Reader& r, TopUser& v) {
-  static constexpr kj::RecordType<TopUser, 8> type{
-      "TopUser",
-      {{field<&TopUser::id>("id", Need::Required),
-        field<&TopUser::username>("username", Need::Defaulted),
-        field<&TopUser::domain>("domain", Need::Defaulted),
-        field<&TopUser::reseller>("reseller", Need::Defaulted),
-        field<&TopUser::usage>("usage", Need::Required),
-        field<&TopUser::limit>("limit", Need::Required),
-        field<&TopUser::restricted>("restricted", Need::Defaulted),
-        field<&TopUser::restriction>("restriction", Need::Defaulted)}}};
-  return kj::read_record(r, type, v);
-}
-
-bool read(kj::Reader& r, SavedTopData& v) {
-  static constexpr kj::RecordType<SavedTopData, 3> type{
-      "SavedTopData",
-      {{field<&SavedTopData::timestamp>("timestamp", Need::Defaulted),
-        field<&SavedTopData::users>("users", Need::Defaulted),
-        field<&SavedTopData::resellers>("resellers", Need::Defaulted)}}};
-  return kj::read_record(r, type, v);
-}
+void write(kj::Writer& w, const CpuUsage& v) { kj::write_record(w, CPU_USAGE, v); }
+void write(kj::Writer& w, const IoUsage& v) { kj::write_record(w, IO_USAGE, v); }
+void write(kj::Writer& w, const TopUsage& v) { kj::write_record(w, TOP_USAGE, v); }
+void write(kj::Writer& w, const TopLimits& v) { kj::write_record(w, TOP_LIMITS, v); }
+void write(kj::Writer& w, const Restriction& v) { kj::write_record(w, RESTRICTION, v); }
+void write(kj::Writer& w, const TopUser& v) { kj::write_record(w, TOP_USER, v); }
 
 std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text) {
   return kj::decode<SavedTopData>(text);

@@ -11,6 +11,7 @@
 
 #include "kestrix/error.h"
 #include "kestrix/json/reader.h"
+#include "kestrix/json/writer.h"
 
 namespace kestrix::cli {
 
@@ -67,7 +68,8 @@ struct SavedTopData {
   std::vector<nlohmann::json> resellers;
 };
 
-// Field tables for the reader (found by argument-dependent lookup).
+// Reading and writing by the records' field tables (found by
+// argument-dependent lookup). Rows are written as the report prints them.
 bool read(json::Reader& r, CpuUsage& v);
 bool read(json::Reader& r, IoUsage& v);
 bool read(json::Reader& r, TopUsage& v);
@@ -75,6 +77,13 @@ bool read(json::Reader& r, TopLimits& v);
 bool read(json::Reader& r, Restriction& v);
 bool read(json::Reader& r, TopUser& v);
 bool read(json::Reader& r, SavedTopData& v);
+
+void write(json::Writer& w, const CpuUsage& v);
+void write(json::Writer& w, const IoUsage& v);
+void write(json::Writer& w, const TopUsage& v);
+void write(json::Writer& w, const TopLimits& v);
+void write(json::Writer& w, const Restriction& v);
+void write(json::Writer& w, const TopUser& v);
 
 // Decodes a snapshot text; the error is the reader's message with position.
 std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text);

@@ -10,6 +10,19 @@
 namespace kestrix::cli {
 namespace {
 
+// Whatever these tests render is checked for keys in ascending byte order.
+class KeyOrderChecks : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    json::check_key_order([](std::string_view previous, std::string_view key) {
+      ADD_FAILURE() << "key \"" << key << "\" written after \"" << previous << '"';
+    });
+  }
+  void TearDown() override { json::check_key_order(nullptr); }
+};
+[[maybe_unused]] const auto* const KEY_ORDER_CHECKS =
+    ::testing::AddGlobalTestEnvironment(new KeyOrderChecks);
+
 TEST(Report, LaysOutAnEmptyReport) {
   ReportDocument doc;
   doc.timestamp = 0.0;

@@ -46,7 +46,9 @@ bool Reader::fail_peek(std::string description) {
   return fail_at(pos_ + 1 < text_.size() ? pos_ + 1 : text_.size(), std::move(description));
 }
 
-bool Reader::expect_ident(std::string_view rest) {
+bool Reader::literal(int c) {
+  const std::string_view rest = c == 'n' ? "ull" : c == 't' ? "rue" : "alse";
+  ++pos_;
   for (char want : rest) {
     if (pos_ >= text_.size()) return fail_here("EOF while parsing a value");
     if (text_[pos_++] != want) return fail_here("expected ident");
@@ -57,6 +59,7 @@ bool Reader::expect_ident(std::string_view rest) {
 bool Reader::enter() {
   if (--remaining_depth_ == 0) return fail_peek("recursion limit exceeded");
   ++pos_;
+  first_ = true;
   return true;
 }
 
@@ -68,19 +71,10 @@ bool Reader::invalid_type(std::string_view expected_prefix, std::string_view exp
   switch (c) {
     case -1: return fail_peek("EOF while parsing a value");
     case 'n':
-      ++pos_;
-      if (!expect_ident("ull")) return false;
-      found = "null";
-      break;
     case 't':
-      ++pos_;
-      if (!expect_ident("rue")) return false;
-      found = "boolean `true`";
-      break;
     case 'f':
-      ++pos_;
-      if (!expect_ident("alse")) return false;
-      found = "boolean `false`";
+      if (!literal(c)) return false;
+      found = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
       break;
     case '"': {
       ++pos_;
@@ -111,15 +105,9 @@ bool Reader::invalid_type(std::string_view expected_prefix, std::string_view exp
 bool Reader::read_bool(bool& out) {
   int c = peek_ws();
   if (c == -1) return fail_peek("EOF while parsing a value");
-  if (c == 't') {
-    ++pos_;
-    out = true;
-    return expect_ident("rue");
-  }
-  if (c == 'f') {
-    ++pos_;
-    out = false;
-    return expect_ident("alse");
+  if (c == 't' || c == 'f') {
+    out = c == 't';
+    return literal(c);
   }
   return invalid_type("a boolean", "");
 }
@@ -134,127 +122,76 @@ bool Reader::read_string(std::string& out) {
 }
 
 bool Reader::take_null(bool& was_null) {
-  was_null = false;
-  if (peek_ws() != 'n') return true;
-  ++pos_;
-  if (!expect_ident("ull")) return false;
-  was_null = true;
-  return true;
+  was_null = peek_ws() == 'n';
+  return !was_null || literal('n');
 }
 
-bool Reader::read_value(nlohmann::json& out) {
-  int c = peek_ws();
+bool Reader::read_value(nlohmann::json& out) { return walk(&out); }
+
+// Unknown members are validated like any value but never built.
+bool Reader::skip_value() { return walk(nullptr); }
+
+bool Reader::walk(nlohmann::json* out) {
+  const bool skipping = out == nullptr;
+  const int c = peek_ws();
   switch (c) {
     case -1: return fail_peek("EOF while parsing a value");
     case 'n':
-      ++pos_;
-      out = nullptr;
-      return expect_ident("ull");
     case 't':
-      ++pos_;
-      out = true;
-      return expect_ident("rue");
     case 'f':
-      ++pos_;
-      out = false;
-      return expect_ident("alse");
+      if (!literal(c)) return false;
+      if (out) *out = c == 'n' ? nlohmann::json() : nlohmann::json(c == 't');
+      return true;
     case '"': {
       ++pos_;
+      if (skipping) return scan_string(nullptr);
       std::string s;
       if (!scan_string(&s)) return false;
-      out = std::move(s);
+      *out = std::move(s);
       return true;
     }
     case '[': {
       if (!enter()) return false;
-      out = nlohmann::json::array();
-      bool first = true, more = false;
-      for (;;) {
-        if (!next_element(first, more)) return false;
-        if (!more) break;
+      if (out) *out = nlohmann::json::array();
+      Step next;
+      while ((next = step(']', skipping)) == Step::More) {
+        if (skipping) {
+          if (!walk(nullptr)) return false;
+          continue;
+        }
         nlohmann::json element;
-        if (!read_value(element)) return false;
-        out.push_back(std::move(element));
+        if (!walk(&element)) return false;
+        out->push_back(std::move(element));
       }
-      return close_array();
+      return next == Step::End && leave();
     }
     case '{': {
       if (!enter()) return false;
-      out = nlohmann::json::object();
-      bool first = true, more = false;
+      if (out) *out = nlohmann::json::object();
       std::string_view key;
-      for (;;) {
-        if (!next_key(first, more, key)) return false;
-        if (!more) break;
+      Step next;
+      while ((next = step_key(key, skipping)) == Step::More) {
+        if (skipping) {
+          if (!colon() || !walk(nullptr)) return false;
+          continue;
+        }
+        // The key lives in scratch space that the value may reuse.
         std::string owned(key);
         nlohmann::json value;
-        if (!colon() || !read_value(value)) return false;
-        out[std::move(owned)] = std::move(value);
+        if (!colon() || !walk(&value)) return false;
+        (*out)[std::move(owned)] = std::move(value);
       }
-      return close_object();
+      return next == Step::End && leave();
     }
     default:
       if (c == '-' || (c >= '0' && c <= '9')) {
         Number n;
-        if (!scan_number(n, true)) return false;
-        if (n.kind == Number::U64) out = n.u;
-        else if (n.kind == Number::I64) out = n.i;
-        else out = n.f;
+        if (!scan_number(n, !skipping)) return false;
+        if (skipping) return true;
+        if (n.kind == Number::U64) *out = n.u;
+        else if (n.kind == Number::I64) *out = n.i;
+        else *out = n.f;
         return true;
-      }
-      return fail_peek("expected value");
-  }
-}
-
-// Unknown members are validated like any value but never built.
-bool Reader::skip_value() {
-  int c = peek_ws();
-  switch (c) {
-    case -1: return fail_peek("EOF while parsing a value");
-    case 'n': ++pos_; return expect_ident("ull");
-    case 't': ++pos_; return expect_ident("rue");
-    case 'f': ++pos_; return expect_ident("alse");
-    case '"': ++pos_; return scan_string(nullptr);
-    case '[': {
-      if (!enter()) return false;
-      if (peek_ws() == ']') return leave();
-      for (;;) {
-        if (!skip_value()) return false;
-        c = peek_ws();
-        if (c == ',') {
-          ++pos_;
-          continue;
-        }
-        if (c == ']') return leave();
-        return fail_peek(c == -1 ? "EOF while parsing a list" : "expected `,` or `]`");
-      }
-    }
-    case '{': {
-      if (!enter()) return false;
-      if (peek_ws() == '}') return leave();
-      for (;;) {
-        c = peek_ws();
-        if (c != '"')
-          return fail_peek(c == -1 ? "EOF while parsing an object" : "key must be a string");
-        ++pos_;
-        if (!scan_string(nullptr)) return false;
-        c = peek_ws();
-        if (c != ':') return fail_peek(c == -1 ? "EOF while parsing an object" : "expected `:`");
-        ++pos_;
-        if (!skip_value()) return false;
-        c = peek_ws();
-        if (c == ',') {
-          ++pos_;
-          continue;
-        }
-        if (c == '}') return leave();
-        return fail_peek(c == -1 ? "EOF while parsing an object" : "expected `,` or `}`");
-      }
-    }
-    default:
-      if (c == '-' || (c >= '0' && c <= '9')) {
-        Number n;
-        return scan_number(n, false);
       }
       return fail_peek("expected value");
   }
@@ -265,61 +202,51 @@ bool Reader::finish() {
   return true;
 }
 
-bool Reader::open(std::string_view expected_prefix, std::string_view expected_name, bool arrays,
-                  bool objects, Open& kind) {
+Reader::Container Reader::open(Accept accept, std::string_view expected_prefix,
+                                std::string_view expected_name) {
   int c = peek_ws();
-  if (c == -1) return fail_peek("EOF while parsing a value");
-  if (c == '[' && arrays) {
-    kind = Open::Array;
-    return enter();
+  if (c == -1) {
+    fail_peek("EOF while parsing a value");
+    return Container::None;
   }
-  if (c == '{' && objects) {
-    kind = Open::Object;
-    return enter();
-  }
-  return invalid_type(expected_prefix, expected_name);
+  if (c == '[' && accept != Accept::Object) return enter() ? Container::Array : Container::None;
+  if (c == '{' && accept != Accept::Array) return enter() ? Container::Object : Container::None;
+  invalid_type(expected_prefix, expected_name);
+  return Container::None;
 }
 
-// Arrays and objects separate their members alike. Leaves the first byte
-// of the next member in `c` when there is one.
-bool Reader::next_member(bool& first, bool& more, int& c, char close, const char* eof,
-                         const char* expected) {
+Reader::Step Reader::step(char close, bool skipping) {
+  const char* const eof = close == ']' ? "EOF while parsing a list" : "EOF while parsing an object";
+  int c = peek_ws();
+  if (c == close) return Step::End;
+  if (first_) {
+    if (c == -1 && !skipping) return failed(eof);
+    first_ = false;
+    return Step::More;
+  }
+  if (c != ',') {
+    if (c == -1) return failed(eof);
+    return failed(close == ']' ? "expected `,` or `]`" : "expected `,` or `}`");
+  }
+  ++pos_;
+  if (skipping) return Step::More;
   c = peek_ws();
-  if (c == close) {
-    more = false;
-    return true;
-  }
-  if (c == ',' && !first) {
-    ++pos_;
-    c = peek_ws();
-  } else if (c == -1) {
-    return fail_peek(eof);
-  } else if (!first) {
-    return fail_peek(expected);
-  }
-  first = false;
-  if (c == close) return fail_peek("trailing comma");
-  if (c == -1) return fail_peek("EOF while parsing a value");
-  more = true;
-  return true;
+  if (c == close) return failed("trailing comma");
+  if (c == -1) return failed("EOF while parsing a value");
+  return Step::More;
 }
 
-bool Reader::next_element(bool& first, bool& more) {
-  int c;
-  return next_member(first, more, c, ']', "EOF while parsing a list", "expected `,` or `]`");
-}
-
-bool Reader::next_key(bool& first, bool& more, std::string_view& key) {
+Reader::Step Reader::step_key(std::string_view& key, bool skipping) {
   // The common shape, `"plain key"` after '{' or ',', is taken in one pass
   // over locals; anything else goes the long way, which reports faults.
   const char* const data = text_.data();
   const std::size_t size = text_.size();
   std::size_t i = pos_;
   while (i < size && is_ws(static_cast<unsigned char>(data[i]))) ++i;
-  if (i < size && !first && data[i] == ',') {
+  if (i < size && !first_ && data[i] == ',') {
     ++i;
     while (i < size && is_ws(static_cast<unsigned char>(data[i]))) ++i;
-  } else if (!(i < size && first)) {
+  } else if (!(i < size && first_)) {
     i = size;  // not the common shape
   }
   if (i < size && data[i] == '"') {
@@ -332,23 +259,20 @@ bool Reader::next_key(bool& first, bool& more, std::string_view& key) {
     if (i < size && data[i] == '"') {
       key = text_.substr(start, i - start);
       pos_ = i + 1;
-      first = false;
-      more = true;
-      return true;
+      first_ = false;
+      return Step::More;
     }
   }
 
-  int c;
-  if (!next_member(first, more, c, '}', "EOF while parsing an object", "expected `,` or `}`"))
-    return false;
-  if (!more) return true;
-  if (c != '"') return fail_peek("key must be a string");
+  const Step next = step('}', skipping);
+  if (next != Step::More) return next;
+  const int c = peek_ws();
+  if (c != '"') return failed(c == -1 ? "EOF while parsing an object" : "key must be a string");
   ++pos_;
   scratch_.clear();
-  if (!scan_string(&scratch_)) return false;
+  if (!scan_string(&scratch_)) return Step::Failed;
   key = scratch_;
-  more = true;
-  return true;
+  return Step::More;
 }
 
 bool Reader::colon() {

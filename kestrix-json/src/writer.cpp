@@ -9,7 +9,12 @@ namespace kestrix::json {
 
 namespace {
 constexpr std::size_t kFlushAt = 1 << 16;
-}
+KeyOrderFault key_order_fault = nullptr;
+}  // namespace
+
+void check_key_order(KeyOrderFault fault) { key_order_fault = fault; }
+
+Writer::Writer(Sink& sink) : sink_(sink), order_fault_(key_order_fault) {}
 
 void Writer::newline_indent() {
   buf_ += '\n';
@@ -33,11 +38,13 @@ void Writer::open(char bracket) {
   before_value();
   buf_ += bracket;
   has_members_.push_back(false);
+  if (order_fault_) last_keys_.emplace_back();
 }
 
 void Writer::close(char bracket) {
   bool had_members = has_members_.back();
   has_members_.pop_back();
+  if (order_fault_) last_keys_.pop_back();
   if (had_members) newline_indent();
   buf_ += bracket;
   flush_if_large();
@@ -49,10 +56,27 @@ void Writer::begin_array() { open('['); }
 void Writer::end_array() { close(']'); }
 
 void Writer::key(std::string_view name) {
+  if (order_fault_) check_order(name);
   before_value();
   quote(name);
   buf_ += ": ";
   after_key_ = true;
+}
+
+void Writer::plain_key(std::string_view name) {
+  if (order_fault_) check_order(name);
+  before_value();
+  buf_ += '"';
+  buf_ += name;
+  buf_ += "\": ";
+  after_key_ = true;
+}
+
+void Writer::check_order(std::string_view key) {
+  std::string& last = last_keys_.back();
+  // string_view compares as unsigned bytes, the order the keys go in.
+  if (has_members_.back() && !(std::string_view(last) < key)) order_fault_(last, key);
+  last = key;
 }
 
 void Writer::null() {

@@ -88,6 +88,37 @@ TEST(Reader, UnknownMembersAreValidatedAndSkipped) {
   EXPECT_EQ(error_of(R"([{"extra":1x}])"), "expected `,` or `}` at line 1 column 12");
 }
 
+// A value that is built and one that is skipped are walked by the same
+// code, but a skipped value leaves what follows an opening bracket or a
+// comma to the next member's read, which words those faults its own way.
+TEST(Reader, SkippedValuesWordSeparatorFaultsTheirOwnWay) {
+  const std::pair<const char*, const char*> built[] = {
+      {"[1,]", "trailing comma at line 1 column 4"},
+      {"{\"a\":1,}", "trailing comma at line 1 column 8"},
+      {"[", "EOF while parsing a list at line 1 column 1"},
+      {"[1,", "EOF while parsing a value at line 1 column 3"},
+      {"{\"a\":1,", "EOF while parsing a value at line 1 column 7"},
+      {"{", "EOF while parsing an object at line 1 column 1"},
+      {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+      {"{\"a\":1 2}", "expected `,` or `}` at line 1 column 8"},
+  };
+  for (auto [text, message] : built) {
+    auto v = decode<nlohmann::json>(text);
+    EXPECT_EQ(v ? "ok" : v.error(), message) << text;
+  }
+  const std::pair<const char*, const char*> skipped[] = {
+      {"[{\"x\":[1,]}]", "expected value at line 1 column 10"},
+      {"[{\"x\":{\"a\":1,}}]", "key must be a string at line 1 column 14"},
+      {"[{\"x\":[", "EOF while parsing a value at line 1 column 7"},
+      {"[{\"x\":[1,", "EOF while parsing a value at line 1 column 9"},
+      {"[{\"x\":{\"a\":1,", "EOF while parsing an object at line 1 column 13"},
+      {"[{\"x\":{", "EOF while parsing an object at line 1 column 7"},
+      {"[{\"x\":[1 2]}]", "expected `,` or `]` at line 1 column 10"},
+      {"[{\"x\":{\"a\":1 2}}]", "expected `,` or `}` at line 1 column 14"},
+  };
+  for (auto [text, message] : skipped) EXPECT_EQ(error_of(text), message) << text;
+}
+
 TEST(Reader, ArrayFormLeavesTrailingDefaults) {
   auto r = decode<std::vector<Pair>>(R"([[5,"why"],[6,"x",true]])");
   ASSERT_TRUE(r) << r.error();

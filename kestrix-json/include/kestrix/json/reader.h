@@ -6,8 +6,9 @@
 // maps are read with the helpers in record.h; arbitrary values are built as
 // nlohmann::json. Nesting of arrays and objects is limited to kMaxDepth.
 //
-// Every bool function returns false after recording the first failure;
-// once a read has failed the reader is only good for error() / message().
+// Every bool function returns false, and every step Step::Failed, after
+// recording the first failure; once a read has failed the reader is only
+// good for error() / message().
 #pragma once
 
 #include <cstddef>
@@ -63,19 +64,23 @@ class Reader {
   std::string message() const { return describe(text_, error_); }
 
   // --- Building blocks for record.h -------------------------------------
-  enum class Open { Array, Object };
+  enum class Accept { Array, Object, Both };
+  enum class Container { None, Array, Object };  // None: the open failed
+  // One step through an open container: another member follows, the
+  // container ends, or the text is at fault (recorded).
+  enum class Step { More, End, Failed };
+
   // Opens the next value as an array or object (one nesting level deeper)
   // when that form is accepted. Anything else fails with "invalid type:
   // <found>, expected <expected_prefix><expected_name>", or with the
   // reader's own errors for malformed input, end of input and depth.
-  bool open(std::string_view expected_prefix, std::string_view expected_name, bool arrays,
-            bool objects, Open& kind);
-  // Array elements: sets `more` when another element follows. `first` is
-  // true before the first call on a container; the call clears it.
-  bool next_element(bool& first, bool& more);
-  // Object members: sets `more`, and `key` when another member follows.
-  // The key stays valid until the next call.
-  bool next_key(bool& first, bool& more, std::string_view& key);
+  Container open(Accept accept, std::string_view expected_prefix,
+                 std::string_view expected_name = {});
+  // Steps to the next element of the array opened last.
+  Step next_element() { return step(']', false); }
+  // Steps to the next member of the object opened last and sets `key`,
+  // which stays valid until the next call; colon() then leads to the value.
+  Step next_key(std::string_view& key) { return step_key(key, false); }
   bool colon();
   // Close the array or object opened last. With a `pending` description (an
   // error the record visitor raised) closing is still attempted, and the
@@ -94,18 +99,30 @@ class Reader {
   bool fail_at(std::size_t offset, std::string description);
   bool fail_here(std::string description) { return fail_at(pos_, std::move(description)); }
   bool fail_peek(std::string description);
-  bool expect_ident(std::string_view rest);
-  bool next_member(bool& first, bool& more, int& c, char close, const char* eof,
-                   const char* expected);
+  Step failed(std::string description) {
+    fail_peek(std::move(description));
+    return Step::Failed;
+  }
+  // null, true or false, told apart by its first byte `c`, which is next.
+  bool literal(int c);
+  // Members of arrays and objects are separated alike. Inside a skipped
+  // value, what follows an opening bracket or a comma is left for the
+  // member's own read to judge, which words some faults differently.
+  Step step(char close, bool skipping);
+  Step step_key(std::string_view& key, bool skipping);
+  // Any value: built into `out`, or only validated when it is null.
+  bool walk(nlohmann::json* out);
   bool scan_number(Number& n, bool convert);
   bool scan_string(std::string* out);
   bool invalid_type(std::string_view expected_prefix, std::string_view expected_name);
   bool read_number(Number& n, std::string_view expected);
   bool enter();
-  // Steps over the closing bracket of the container entered last.
+  // Steps over the closing bracket of the container entered last; the
+  // container around it now has a member behind it.
   bool leave() {
     ++pos_;
     ++remaining_depth_;
+    first_ = false;
     return true;
   }
   bool end_seq();
@@ -114,6 +131,7 @@ class Reader {
   std::string_view text_;
   std::size_t pos_ = 0;
   int remaining_depth_ = kMaxDepth;
+  bool first_ = true;  // nothing read yet in the container opened last
   DecodeError error_;
   std::string scratch_;  // keys that hold escapes
   std::size_t key_comparisons_ = 0;

@@ -1,14 +1,21 @@
-// Typed decoding on top of Reader: records described once by a field table,
-// sequences, string-keyed maps, optionals and whole documents.
+// Typed decoding on top of Reader, and writing through Writer: records
+// described once by a field table, sequences, string-keyed maps, optionals
+// and whole documents.
 //
 // A record is accepted as an object (members by name, any order, unknown
 // members skipped, duplicates and missing required members refused) or as an
 // array of its fields in declaration order (trailing defaulted fields may be
 // left out). The record type's own default member values are the defaults.
+//
+// A record is written as an object with its members in ascending byte order
+// of their names, whatever the order of the table: an empty optional and a
+// null nlohmann::json value are left out, a float that is not finite is
+// written as null.
 #pragma once
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <expected>
 #include <new>
 #include <optional>
@@ -16,10 +23,12 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
 #include "kestrix/json/reader.h"
+#include "kestrix/json/writer.h"
 
 namespace kestrix::json {
 
@@ -31,13 +40,31 @@ template <class R>
 struct Field {
   std::string_view name;
   Need need;
+  // Null for a member that is only written (written()).
   bool (*read)(Reader&, R&);
+  // Writes the key and the value, or nothing when the value is left out.
+  // Null for a member whose type has no write().
+  void (*write)(Writer&, std::string_view key, const R&) = nullptr;
 };
+
+namespace detail {
+// The field numbers in ascending byte order of the names.
+template <class R, std::size_t N>
+constexpr std::array<std::uint8_t, N> byte_order(const std::array<Field<R>, N>& fields) {
+  static_assert(N <= 256, "field numbers are kept in bytes");
+  std::array<std::uint8_t, N> order{};
+  for (std::size_t i = 0; i < N; ++i) order[i] = static_cast<std::uint8_t>(i);
+  std::sort(order.begin(), order.end(),
+            [&](std::uint8_t a, std::uint8_t b) { return fields[a].name < fields[b].name; });
+  return order;
+}
+}  // namespace detail
 
 template <class R, std::size_t N>
 struct RecordType {
   std::string_view name;  // "TopUser": messages say "struct TopUser"
-  std::array<Field<R>, N> fields;
+  std::array<Field<R>, N> fields;  // in declaration order, which the array form follows
+  std::array<std::uint8_t, N> write_order = detail::byte_order(fields);
 };
 
 // The overload set that field() dispatches on. Records add their own
@@ -60,18 +87,51 @@ bool read(Reader& r, std::optional<T>& v) {
   return read(r, v.emplace());
 }
 
+// The overload set that field() writes with. Records add their own
+// `void write(Writer&, const MyRecord&)` next to their read().
+inline void write(Writer& w, double v) { w.f64(v); }
+inline void write(Writer& w, std::uint32_t v) { w.u64(v); }
+inline void write(Writer& w, std::int64_t v) { w.i64(v); }
+inline void write(Writer& w, bool v) { w.boolean(v); }
+inline void write(Writer& w, const std::string& v) { w.string(v); }
+inline void write(Writer& w, std::string_view v) { w.string(v); }
+inline void write(Writer& w, const nlohmann::json& v) { w.value(v); }
+
+template <class T>
+concept Writable = requires(Writer& w, const T& v) { write(w, v); };
+
+template <Writable T>
+void write(Writer& w, const std::optional<T>& v) {
+  if (v) write(w, *v);
+  else w.null();
+}
+
+template <Writable T>
+void write(Writer& w, const std::vector<T>& v) {
+  w.begin_array();
+  for (const T& element : v) write(w, element);
+  w.end_array();
+}
+
+// Members with these values are not written at all.
+template <class T>
+constexpr bool left_out(const T&) {
+  return false;
+}
+template <class T>
+constexpr bool left_out(const std::optional<T>& v) {
+  return !v;
+}
+inline bool left_out(const nlohmann::json& v) { return v.is_null(); }
+
 // Calls element(reader) for every element of a JSON array.
 template <class F>
 bool read_seq(Reader& r, F&& element) {
-  Reader::Open kind;
-  if (!r.open("a sequence", "", true, false, kind)) return false;
-  for (bool first = true;;) {
-    bool more = false;
-    if (!r.next_element(first, more)) return false;
-    if (!more) break;
+  if (r.open(Reader::Accept::Array, "a sequence") == Reader::Container::None) return false;
+  Reader::Step step;
+  while ((step = r.next_element()) == Reader::Step::More)
     if (!element(r)) return false;
-  }
-  return r.close_array();
+  return step == Reader::Step::End && r.close_array();
 }
 
 template <class T>
@@ -98,17 +158,14 @@ bool read(Reader& r, std::vector<T>& v) {
 // reader placed at the member's value.
 template <class F>
 bool read_map(Reader& r, F&& entry) {
-  Reader::Open kind;
-  if (!r.open("a map", "", false, true, kind)) return false;
+  if (r.open(Reader::Accept::Object, "a map") == Reader::Container::None) return false;
   std::string_view key;
-  for (bool first = true;;) {
-    bool more = false;
-    if (!r.next_key(first, more, key)) return false;
-    if (!more) break;
+  Reader::Step step;
+  while ((step = r.next_key(key)) == Reader::Step::More) {
     std::string owned(key);
     if (!r.colon() || !entry(r, owned)) return false;
   }
-  return r.close_object();
+  return step == Reader::Step::End && r.close_object();
 }
 
 // A later member with the same key replaces the earlier one.
@@ -129,7 +186,25 @@ struct MemberOf;
 template <class R, class T>
 struct MemberOf<T R::*> {
   using Record = R;
+  using Type = T;
 };
+// The record a getter (a captureless lambda or a function) takes.
+template <class F>
+struct GetterOf : GetterOf<decltype(&F::operator())> {};
+template <class L, class V, class R>
+struct GetterOf<V (L::*)(const R&) const> {
+  using Record = R;
+};
+template <class V, class R>
+struct GetterOf<V (*)(const R&)> {
+  using Record = R;
+};
+template <class T>
+void put(Writer& w, std::string_view key, const T& value) {
+  if (left_out(value)) return;
+  w.plain_key(key);
+  write(w, value);
+}
 // Record-level errors: recorded after the container has been closed as far
 // as it goes, which is where a serde-style decoder reports them.
 // Field names are short: a plain loop beats a call to memcmp.
@@ -174,20 +249,57 @@ template <auto Member>
 constexpr Field<typename detail::MemberOf<decltype(Member)>::Record> field(std::string_view name,
                                                                            Need need) {
   using R = typename detail::MemberOf<decltype(Member)>::Record;
-  return Field<R>{name, need, [](Reader& r, R& rec) { return read(r, rec.*Member); }};
+  using T = typename detail::MemberOf<decltype(Member)>::Type;
+  Field<R> f{name, need, [](Reader& r, R& rec) { return read(r, rec.*Member); }};
+  if constexpr (Writable<T>)
+    f.write = [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, rec.*Member); };
+  return f;
+}
+
+// A member that is only written, its value computed from the record:
+// written<[](const Doc& d) { return d.a + d.b; }>("sum"). Tables holding
+// one are for writing only.
+template <auto Get>
+constexpr Field<typename detail::GetterOf<decltype(Get)>::Record> written(std::string_view name) {
+  using R = typename detail::GetterOf<decltype(Get)>::Record;
+  return Field<R>{name, Need::Defaulted, nullptr,
+                  [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, Get(rec)); }};
+}
+
+// True when every field of the table can be written and no name needs an
+// escape (names are written as they are); tables that are written assert
+// it where they are defined.
+template <class R, std::size_t N>
+constexpr bool writes_all(const RecordType<R, N>& type) {
+  for (const Field<R>& f : type.fields) {
+    if (!f.write) return false;
+    for (char c : f.name)
+      if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+template <class R, std::size_t N>
+void write_record(Writer& w, const RecordType<R, N>& type, const R& rec) {
+  w.begin_object();
+  for (std::uint8_t i : type.write_order)
+    if (type.fields[i].write) type.fields[i].write(w, type.fields[i].name, rec);
+  w.end_object();
 }
 
 template <class R, std::size_t N>
 bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
-  Reader::Open kind;
-  if (!r.open("struct ", type.name, true, true, kind)) return false;
+  const Reader::Container kind = r.open(Reader::Accept::Both, "struct ", type.name);
+  if (kind == Reader::Container::None) return false;
 
-  if (kind == Reader::Open::Array) {
+  if (kind == Reader::Container::Array) {
     std::size_t given = 0;
-    bool first = true, more = true;
+    Reader::Step step = Reader::Step::More;
     for (std::size_t i = 0; i < N; ++i) {
-      if (more && !r.next_element(first, more)) return false;
-      if (!more) {
+      // Once the array has ended, the remaining fields take their defaults.
+      if (step == Reader::Step::More) step = r.next_element();
+      if (step == Reader::Step::Failed) return false;
+      if (step == Reader::Step::End) {
         if (type.fields[i].need != Need::Defaulted)
           return detail::invalid_length(r, given, type.name, N);
         continue;
@@ -202,10 +314,8 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
   detail::KeySet unknown_seen(r);  // stays empty for well-known input
   std::string_view key;
   std::size_t next = 0;
-  for (bool first = true;;) {
-    bool more = false;
-    if (!r.next_key(first, more, key)) return false;
-    if (!more) break;
+  Reader::Step step;
+  while ((step = r.next_key(key)) == Reader::Step::More) {
     // Members usually come in declaration order: try the next field first.
     std::size_t i = next;
     if (i >= N || !detail::same(type.fields[i].name, key))
@@ -220,6 +330,7 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
       if (!r.colon() || !r.skip_value()) return false;
     }
   }
+  if (step == Reader::Step::Failed) return false;
   for (std::size_t i = 0; i < N; ++i)
     if (!seen[i] && type.fields[i].need == Need::Required)
       return detail::missing_field(r, type.fields[i].name);

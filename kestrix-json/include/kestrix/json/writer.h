@@ -3,7 +3,8 @@
 // shortest round-trip form and null when not finite.
 //
 // Callers emit object members in ascending byte order of their keys; the
-// members of nlohmann::json objects already are.
+// members of nlohmann::json objects already are, and record tables sort
+// theirs (record.h). Tests have every writer check it: check_key_order().
 #pragma once
 
 #include <cstdint>
@@ -31,9 +32,17 @@ class StringSink final : public Sink {
   std::string text_;
 };
 
+// Called for a key that does not come after the previous key of its object
+// in byte order.
+using KeyOrderFault = void (*)(std::string_view previous, std::string_view key);
+
+// Writers made from now on report misordered keys to `fault`; null, the
+// program's setting, turns the check off. Meant for tests.
+void check_key_order(KeyOrderFault fault);
+
 class Writer {
  public:
-  explicit Writer(Sink& sink) : sink_(sink) {}
+  explicit Writer(Sink& sink);
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
@@ -42,6 +51,8 @@ class Writer {
   void begin_array();
   void end_array();
   void key(std::string_view name);
+  // A key that holds no byte needing an escape, written without looking.
+  void plain_key(std::string_view name);
 
   void null();
   void boolean(bool value);
@@ -61,11 +72,14 @@ class Writer {
   void newline_indent();
   void quote(std::string_view text);
   void flush_if_large();
+  void check_order(std::string_view key);
 
   Sink& sink_;
   std::string buf_;
   std::vector<bool> has_members_;  // one entry per open container
   bool after_key_ = false;
+  KeyOrderFault order_fault_;
+  std::vector<std::string> last_keys_;  // per open container, when checking
 };
 
 // The whole value as a document text, line feed included.
