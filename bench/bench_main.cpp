@@ -10,12 +10,12 @@
 
 namespace {
 
-constexpr std::size_t kRows = 100000;
+constexpr std::size_t ROWS = 100000;
 
 const std::string& snapshot_text(kestrix::bench::Figures kind = kestrix::bench::Figures::FullPrecision) {
-  static const std::string full = kestrix::bench::generate_snapshot(kRows);
+  static const std::string full = kestrix::bench::generate_snapshot(ROWS);
   static const std::string rounded =
-      kestrix::bench::generate_snapshot(kRows, kestrix::bench::Figures::Rounded);
+      kestrix::bench::generate_snapshot(ROWS, kestrix::bench::Figures::Rounded);
   return kind == kestrix::bench::Figures::Rounded ? rounded : full;
 }
 

@@ -39,7 +39,7 @@ Judgement judge(std::string_view text) {
   // integer here while the reference parser calls it one.
   if (j.well_formed && text.find("-0") == std::string_view::npos) {
     j.comparable = json_without_repeats(text);
-    if (j.comparable && json_depth(*j.comparable) >= kestrix::json::kMaxDepth)
+    if (j.comparable && json_depth(*j.comparable) >= kestrix::json::MAX_DEPTH)
       j.comparable.reset();
   }
   return j;

@@ -19,20 +19,20 @@ struct Option {
   bool value;
 };
 
-constexpr Option kOptions[] = {
+constexpr Option OPTIONS[] = {
     {'j', "json", false},     {'\0', "hide-mysql", false}, {'u', "username", true},
     {'r', "for-reseller", true}, {'d', "domain", true},    {'m', "max", true},
     {'o', "order-by", true},
 };
 
 const Option* by_long(std::string_view name) {
-  for (const auto& o : kOptions)
+  for (const auto& o : OPTIONS)
     if (o.long_name == name) return &o;
   return nullptr;
 }
 
 const Option* by_short(char c) {
-  for (const auto& o : kOptions)
+  for (const auto& o : OPTIONS)
     if (o.short_name != '\0' && o.short_name == c) return &o;
   return nullptr;
 }

@@ -20,10 +20,10 @@
 namespace kestrix::fuzz {
 namespace {
 
-constexpr std::size_t kDocumentBytes = 256 * 1024;
+constexpr std::size_t DOCUMENT_BYTES = 256 * 1024;
 // Generous: the bound must hold on a loaded machine and in any build.
-constexpr double kTimesReference = 40.0;
-constexpr double kSlackSeconds = 0.05;
+constexpr double TIMES_REFERENCE = 40.0;
+constexpr double SLACK_SECONDS = 0.05;
 
 double cpu_seconds() {
   timespec ts{};
@@ -47,7 +47,7 @@ std::string expand(std::string_view input) {
                          tail = input.substr(b + 1);
   std::string doc(head);
   if (member.empty()) return doc.append(tail);
-  for (std::size_t n = 0; doc.size() < kDocumentBytes; ++n) {
+  for (std::size_t n = 0; doc.size() < DOCUMENT_BYTES; ++n) {
     for (char c : member) {
       if (c == '@') doc += std::to_string(n);
       else doc += c;
@@ -66,7 +66,7 @@ const char* check_decode_growth(std::string_view input) {
   // Best of two for the reference, so that a stall there cannot tighten the bound.
   const double reference = std::min(timed([&] { (void)nlohmann::json::accept(doc); }),
                                     timed([&] { (void)nlohmann::json::accept(doc); }));
-  const double bound = kTimesReference * reference + kSlackSeconds;
+  const double bound = TIMES_REFERENCE * reference + SLACK_SECONDS;
   if (timed([&] { (void)cli::decode_snapshot(doc); }) > bound) return "snapshot decoding not linear";
   if (timed([&] { (void)core::decode_dbpeek_file(doc); }) > bound)
     return "usage file decoding not linear";

@@ -15,7 +15,7 @@ namespace kestrix {
 
 namespace {
 
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t CHUNK = 64 * 1024;
 
 // Reads to the end, or to one byte past `max_bytes`; the errno of a failed
 // read, else 0. With the size fstat gives as `hint`, a regular file arrives
@@ -24,7 +24,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 // gets a buffer that doubles as it fills.
 int read_all(int fd, std::size_t hint, std::size_t max_bytes, std::string& data) {
   const std::size_t limit = max_bytes + 1;  // one more byte proves the file too large
-  std::size_t capacity = std::min(limit, hint > 0 ? hint + 1 : kChunk);
+  std::size_t capacity = std::min(limit, hint > 0 ? hint + 1 : CHUNK);
   for (;;) {
     const std::size_t old = data.size();
     ssize_t n = 0;
@@ -34,7 +34,7 @@ int read_all(int fd, std::size_t hint, std::size_t max_bytes, std::string& data)
     });
     if (n == 0 || data.size() == limit) return 0;
     if (n < 0 && errno != EINTR) return errno;
-    if (data.size() == capacity) capacity = std::min(limit, std::max(capacity * 2, capacity + kChunk));
+    if (data.size() == capacity) capacity = std::min(limit, std::max(capacity * 2, capacity + CHUNK));
   }
 }
 

@@ -50,7 +50,7 @@ TEST_F(TempDir, AFileTooLargeIsUnreadable) {
   const std::string path = dir_ + "/sparse";
   ASSERT_TRUE(make_sparse(path, 100LL << 30));
   EXPECT_FALSE(read_file(path));
-  EXPECT_FALSE(read_text_file(path, kDataFileLimit));
+  EXPECT_FALSE(read_text_file(path, DATA_FILE_LIMIT));
   // The limit counts the bytes really read, not the size the file claims.
   std::ofstream(path, std::ios::trunc) << "0123456789";
   EXPECT_EQ(read_file(path, 10), "0123456789");
@@ -80,7 +80,7 @@ TEST_F(TempDir, AFileThatDoesNotFitInMemoryIsUnreadable) {
   if (pid == 0) {
     const rlimit limit{512 << 20, 512 << 20};
     if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(2);
-    ::_exit(read_file(path, kDataFileLimit) ? 1 : 0);
+    ::_exit(read_file(path, DATA_FILE_LIMIT) ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);

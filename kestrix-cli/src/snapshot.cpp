@@ -86,7 +86,7 @@ std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text) 
 }
 
 Result<SavedTopData> read_saved_top_data(double now, const std::string& path) {
-  auto text = load_text_file(path, kDataFileLimit);
+  auto text = load_text_file(path, DATA_FILE_LIMIT);
   if (!text) {
     log::event(log::Level::Warn, "kestrix_cli::snapshot", [&] {
       return "cannot read " + path + ": " + text.error().message + "; the snapshot is empty";
@@ -97,7 +97,7 @@ Result<SavedTopData> read_saved_top_data(double now, const std::string& path) {
   }
   auto data = decode_snapshot(*text);
   // The file may be sound: only memory failed, and that is what to say.
-  if (!data && data.error() == kj::kOutOfMemory) return std::unexpected(Error(data.error()));
+  if (!data && data.error() == kj::OUT_OF_MEMORY) return std::unexpected(Error(data.error()));
   if (!data) return std::unexpected(Error("Failed to parse " + path, Error(data.error())));
   return std::move(*data);
 }

@@ -8,8 +8,8 @@
 namespace kestrix::cli {
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double NOT_A_NUMBER = std::numeric_limits<double>::quiet_NaN();
+constexpr double INFINITE = std::numeric_limits<double>::infinity();
 
 // A float member, kind included: 5 and 5.0 compare equal in nlohmann::json.
 void expect_float(const nlohmann::json& v, double expected) {
@@ -38,10 +38,10 @@ TEST(ApplyMysqlData, ModeAllCapsUsageAtTotalAndHidesLimits) {
   } cases[] = {
       {25.0, 400.0, 10.0, 10.0, 400.0},
       {5.0, 4000.0, 10.0, 5.0, 1000.0},
-      {kNaN, 400.0, 10.0, 10.0, 400.0},  // NaN loses to the other side
-      {25.0, 400.0, kNaN, 25.0, 400.0},
-      {kNaN, 400.0, kNaN, kNaN, 400.0},
-      {kInf, 400.0, kInf, kNaN, 400.0},
+      {NOT_A_NUMBER, 400.0, 10.0, 10.0, 400.0},  // NaN loses to the other side
+      {25.0, 400.0, NOT_A_NUMBER, 25.0, 400.0},
+      {NOT_A_NUMBER, 400.0, NOT_A_NUMBER, NOT_A_NUMBER, 400.0},
+      {INFINITE, 400.0, INFINITE, NOT_A_NUMBER, 400.0},
   };
   for (const auto& c : cases) {
     TopUser row = snapshot_row("bob");
@@ -69,7 +69,7 @@ TEST(ApplyMysqlData, OtherModesTakeWardenLimitsInBytes) {
   expect_float(row.usage.io.mysql, 4000.0);
 
   row = snapshot_row("bob");
-  apply_mysql_data(row, "none", usage, {{"bob", {std::nullopt, kInf, std::nullopt, false}}});
+  apply_mysql_data(row, "none", usage, {{"bob", {std::nullopt, INFINITE, std::nullopt, false}}});
   expect_float(row.limit.cpu.mysql, 0.0);
   EXPECT_TRUE(row.limit.io.mysql.is_null());
 }

@@ -5,10 +5,10 @@
 namespace kestrix::cli {
 namespace {
 
-const char* kUsage = R"({"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6})";
+const char* USAGE = R"({"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6})";
 
 std::string user(std::string members) {
-  return std::string(R"({"id":1000,"usage":)") + kUsage + R"(,"limit":)" + kUsage + members + "}";
+  return std::string(R"({"id":1000,"usage":)") + USAGE + R"(,"limit":)" + USAGE + members + "}";
 }
 
 std::string error_of(const std::string& text) {
@@ -34,7 +34,7 @@ TEST(Snapshot, AbsentMembersTakeTheirDefaults) {
 TEST(Snapshot, MysqlIsKeptVerbatimAndNullStaysNull) {
   auto data = decode_snapshot(
       R"({"users":[{"id":1,"usage":{"cpu":{"all":1,"mysql":null},"io":{"all":2,"mysql":{"a":[1,"x"]}},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
-      std::string(kUsage) + R"(,"restriction":null}]})");
+      std::string(USAGE) + R"(,"restriction":null}]})");
   ASSERT_TRUE(data) << data.error();
   EXPECT_TRUE(data->users[0].usage.cpu.mysql.is_null());
   EXPECT_EQ(data->users[0].usage.io.mysql.dump(), R"({"a":[1,"x"]})");

@@ -13,8 +13,8 @@
 namespace kestrix::core {
 namespace {
 
-constexpr std::string_view kTarget = "kestrix_core::config";
-constexpr std::size_t kServerIdMaxChars = 255;
+constexpr std::string_view TARGET = "kestrix_core::config";
+constexpr std::size_t SERVER_ID_MAX_CHARS = 255;
 
 using Outcome = std::optional<ConfigError>;  // set when the value is invalid
 
@@ -62,7 +62,7 @@ Outcome apply(Config& c, Line line, EventSink* events) {
   else if (k == "db_name") c.db_name = v;
   else if (k == "sqlite_db_path" || k == "db_path") {
     if (!v.empty()) c.db_path = v;
-  } else if (k == "server_id") c.server_id = text::first_chars(v, kServerIdMaxChars);
+  } else if (k == "server_id") c.server_id = text::first_chars(v, SERVER_ID_MAX_CHARS);
   else if (k == "plugins") c.plugins = v;
   else if (k == "mode") c.mode = v;
   else if (k == "warden_mode") c.warden_mode = v;
@@ -77,7 +77,7 @@ Outcome apply(Config& c, Line line, EventSink* events) {
     if (known) {
       c.log_level = *lower;
     } else {
-      emit(events, Level::Warn, std::string(kTarget),
+      emit(events, Level::Warn, std::string(TARGET),
            "Unknown log_level '" + std::string(v) + "', using default 'info'");
     }
   } else if (k == "db_timeout") return set_number(c.db_timeout, k, v);
@@ -180,7 +180,7 @@ Config load_config(const std::string& path) try {
   // defaults; only the diagnostic log says why.
   const auto content = load_text_file(path);
   if (!content) {
-    log::event(Level::Info, kTarget, [&] {
+    log::event(Level::Info, TARGET, [&] {
       return "cannot read " + path + ": " + content.error().message + "; using the defaults";
     });
     return Config::defaults();
@@ -188,7 +188,7 @@ Config load_config(const std::string& path) try {
   EventSink* events = log::enabled(Level::Warn) ? &log::process_logger() : nullptr;
   auto config = parse_config(*content, events);
   if (!config) {
-    log::event(Level::Warn, kTarget, [&] {
+    log::event(Level::Warn, TARGET, [&] {
       return path + ": " + config.error().message + "; using the defaults";
     });
     return Config::defaults();

@@ -204,7 +204,7 @@ DbUsageTable parse_dbpeek_file(std::string_view text) {
 }
 
 DbUsageTable load_dbpeek_file(const std::string& path) try {
-  const auto text = load_text_file(path, kDataFileLimit);
+  const auto text = load_text_file(path, DATA_FILE_LIMIT);
   if (!text) {
     log::event(log::Level::Info, TARGET, [&] {
       return "cannot read " + path + ": " + text.error().message + "; no database usage from it";

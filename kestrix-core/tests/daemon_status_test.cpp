@@ -18,7 +18,7 @@
 namespace kestrix::core {
 namespace {
 
-constexpr uid_t kNobody = 65534;
+constexpr uid_t NOBODY = 65534;
 
 // Runs `check` without root's privileges: in a child that becomes an
 // unprivileged user when we are root, directly otherwise.
@@ -28,7 +28,7 @@ bool unprivileged(Check check) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     const bool dropped =
-        ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+        ::setgroups(0, nullptr) == 0 && ::setgid(NOBODY) == 0 && ::setuid(NOBODY) == 0;
     ::_exit(dropped && check() ? 0 : 1);
   }
   int status = 0;

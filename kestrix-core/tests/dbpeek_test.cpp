@@ -13,7 +13,7 @@
 namespace kestrix::core {
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double INFINITE = std::numeric_limits<double>::infinity();
 
 TEST(ParseSize, NumbersAndUnits) {
   const struct {
@@ -26,8 +26,8 @@ TEST(ParseSize, NumbersAndUnits) {
       {"1g", 1073741824.0},     {"", 0.0},             {".", 0.0},         {"5T", 0.0},
       {"abcK", 0.0},            {"K", 0.0},            {" 5", 0.0},        {"5 ", 0.0},
       {"1e", 0.0},              {"0x10", 0.0},         {"1,5K", 0.0},      {"1\xE2\x82\xAC", 0.0},
-      {"inf", kInf},            {"-Infinity", -kInf},  {"1e400", kInf},    {"1e-400", 0.0},
-      {"1e400K", kInf},         {"2E+1", 20.0},        {"-.5k", -512.0},
+      {"inf", INFINITE},            {"-Infinity", -INFINITE},  {"1e400", INFINITE},    {"1e-400", 0.0},
+      {"1e400K", INFINITE},         {"2E+1", 20.0},        {"-.5k", -512.0},
   };
   for (const auto& c : cases) EXPECT_EQ(parse_size(c.text), c.bytes) << '"' << c.text << '"';
   EXPECT_TRUE(std::isnan(parse_size("NaN")));
@@ -62,11 +62,11 @@ TEST(ParseRestriction, CauseAndTime) {
   }
 }
 
-constexpr const char* kHeader = "USER CPU READ WRITE CAUSE\n";
+constexpr const char* HEADER = "USER CPU READ WRITE CAUSE\n";
 
 TEST(MergeDbpeekOutput, ReadsFieldsOfEachLine) {
   DbUsageTable table;
-  merge_dbpeek_output(table, std::string(kHeader) +
+  merge_dbpeek_output(table, std::string(HEADER) +
                                  "bob 25/10 1K/2K 512/0 -\n"
                                  "ann 0/7 0/3M 0/1G cpu/900\r\n"
                                  "short 1 2 3\n"
@@ -95,20 +95,20 @@ TEST(MergeDbpeekOutput, HeaderIsNeverData) {
 
 TEST(MergeDbpeekOutput, InvalidUtf8BecomesReplacementCharacter) {
   DbUsageTable table;
-  merge_dbpeek_output(table, std::string(kHeader) + "b\xFFob 1 0 0 -\n");
+  merge_dbpeek_output(table, std::string(HEADER) + "b\xFFob 1 0 0 -\n");
   EXPECT_EQ(table.count("b\xEF\xBF\xBDob"), 1u);
 }
 
 TEST(MergeDbpeekOutput, EmptySlashPartsReadAsZero) {
   DbUsageTable table;
-  merge_dbpeek_output(table, std::string(kHeader) + "bob //3 0//2K 0/ -\n");
+  merge_dbpeek_output(table, std::string(HEADER) + "bob //3 0//2K 0/ -\n");
   EXPECT_EQ(table["bob"].cpu, 0.0);  // the second part is empty, the third ignored
   EXPECT_EQ(table["bob"].io, 0.0);
 }
 
 TEST(MergeDbpeekOutput, NewUserKeepsHisLineEvenWithZeroUsage) {
   DbUsageTable table;
-  merge_dbpeek_output(table, std::string(kHeader) + "bob 0/0 0/0 0/0 cpu/900\n");
+  merge_dbpeek_output(table, std::string(HEADER) + "bob 0/0 0/0 0/0 cpu/900\n");
   ASSERT_EQ(table.count("bob"), 1u);
   EXPECT_EQ(table["bob"].cause_of_restrict, "cpu");
   EXPECT_EQ(table["bob"].time_of_restrict, 900);
@@ -127,14 +127,14 @@ TEST(MergeDbpeekOutput, ExistingEntryIsReplacedOnCpuThenIo) {
   };
   for (const auto& c : cases) {
     DbUsageTable table{{"bob", {30, 100, "-", 0}}};
-    merge_dbpeek_output(table, std::string(kHeader) + c.line);
+    merge_dbpeek_output(table, std::string(HEADER) + c.line);
     EXPECT_EQ(table["bob"].cause_of_restrict, c.replaced ? "read" : "-") << c.line;
   }
 }
 
 TEST(MergeDbpeekOutput, SecondLineForSameUserFollowsTheRule) {
   DbUsageTable table;
-  merge_dbpeek_output(table, std::string(kHeader) +
+  merge_dbpeek_output(table, std::string(HEADER) +
                                  "bob 5 100 0 cpu/1\n"
                                  "bob 4 50 0 read/2\n"
                                  "bob 4 200 0 write/3\n");

@@ -11,8 +11,8 @@
 
 namespace kestrix::json {
 
-using detail::kClass;
-using detail::kDigit;
+using detail::CLASS;
+using detail::DIGIT;
 
 // Scans a number starting at '-' or a digit. With `convert`, also computes
 // its value: an unsigned or negative integer when it has neither fraction nor
@@ -26,7 +26,7 @@ bool Reader::scan_number(Number& n, bool convert) {
   const std::size_t start = pos_;
   auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
   auto is_digit = [&](const char* q) {
-    return q < end && (kClass[static_cast<unsigned char>(*q)] & kDigit);
+    return q < end && (CLASS[static_cast<unsigned char>(*q)] & DIGIT);
   };
 
   // The syntax first, exactly as JSON has it.
@@ -91,10 +91,10 @@ bool Reader::scan_number(Number& n, bool convert) {
     } else if (significand <= (std::uint64_t{1} << 53)) {
       // Both the digits and the power of ten are exact doubles: one
       // correctly rounded division.
-      static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+      static constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
                                           1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
                                           1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
-      double magnitude = static_cast<double>(significand) / kPow10[frac_count];
+      double magnitude = static_cast<double>(significand) / POW10[frac_count];
       n.kind = Number::F64;
       n.f = positive ? magnitude : -magnitude;
       return true;

@@ -8,7 +8,7 @@
 namespace kestrix::json {
 
 namespace {
-constexpr std::size_t kFlushAt = 1 << 16;
+constexpr std::size_t FLUSH_AT = 1 << 16;
 KeyOrderFault key_order_fault = nullptr;
 }  // namespace
 
@@ -172,7 +172,7 @@ void Writer::value(const nlohmann::json& v) {
 }
 
 void Writer::flush_if_large() {
-  if (buf_.size() >= kFlushAt) {
+  if (buf_.size() >= FLUSH_AT) {
     sink_.write(buf_);
     buf_.clear();
   }

@@ -13,13 +13,13 @@ namespace kestrix::plugins {
 namespace {
 
 // SIGQUIT too: its default action (a core dump) ends the run just the same.
-constexpr std::array<int, 4> kGuarded{SIGTERM, SIGINT, SIGHUP, SIGQUIT};
+constexpr std::array<int, 4> GUARDED{SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
 // The state a handler may touch, which is why it is global: the pid of the
 // running child (-1 for none), which signals got our handler, and the thread
 // that reaps children.
 std::atomic<pid_t> g_child{-1};
-std::array<std::atomic<bool>, kGuarded.size()> g_handled{};
+std::array<std::atomic<bool>, GUARDED.size()> g_handled{};
 std::atomic<bool> g_have_main{false};
 pthread_t g_main_thread;
 static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
@@ -27,7 +27,7 @@ static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_a
 sigset_t guarded_set() {
   sigset_t set;
   sigemptyset(&set);
-  for (int sig : kGuarded) sigaddset(&set, sig);
+  for (int sig : GUARDED) sigaddset(&set, sig);
   return set;
 }
 
@@ -68,15 +68,15 @@ void on_termination(int sig) {
 void guard_children_against_termination() {
   g_main_thread = pthread_self();
   g_have_main.store(true);
-  for (std::size_t i = 0; i < kGuarded.size(); ++i) {
+  for (std::size_t i = 0; i < GUARDED.size(); ++i) {
     struct sigaction old {};
-    if (::sigaction(kGuarded[i], nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+    if (::sigaction(GUARDED[i], nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
     struct sigaction act {};
     act.sa_handler = on_termination;
     act.sa_mask = guarded_set();
     act.sa_flags = SA_RESTART;
     g_handled[i].store(true);
-    if (::sigaction(kGuarded[i], &act, nullptr) != 0) g_handled[i].store(false);
+    if (::sigaction(GUARDED[i], &act, nullptr) != 0) g_handled[i].store(false);
   }
 }
 
@@ -91,8 +91,8 @@ void track_child(pid_t pid) { g_child.store(pid); }
 void forget_child() { g_child.store(-1); }
 
 void restore_signals_in_child(const sigset_t& mask) {
-  for (std::size_t i = 0; i < kGuarded.size(); ++i)
-    if (g_handled[i].load()) set_default(kGuarded[i]);
+  for (std::size_t i = 0; i < GUARDED.size(); ++i)
+    if (g_handled[i].load()) set_default(GUARDED[i]);
   ::sigprocmask(SIG_SETMASK, &mask, nullptr);
 }
 

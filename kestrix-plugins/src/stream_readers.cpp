@@ -21,7 +21,7 @@ constexpr std::size_t MIN_READ_ROOM = 64 * 1024;
 // After a stop, what is already in the pipe is still taken, up to the
 // largest pipe buffer Linux allows by default; a writer that keeps filling
 // the pipe cannot hold the reader beyond that.
-constexpr std::size_t kFinalDrainLimit = 1024 * 1024;
+constexpr std::size_t FINAL_DRAIN_LIMIT = 1024 * 1024;
 
 enum class Ready { Data, End, Stop };
 
@@ -65,7 +65,7 @@ void drain_into(int fd, int stop_fd, std::string& buffer) {
     if (ready == Ready::Stop) break;
     if (!read_more(fd, buffer, taken)) return;
   }
-  for (std::size_t final_taken = 0; final_taken < kFinalDrainLimit;)
+  for (std::size_t final_taken = 0; final_taken < FINAL_DRAIN_LIMIT;)
     if (wait_ready(fd, -1, 0) != Ready::Data || !read_more(fd, buffer, final_taken)) return;
 }
 

@@ -14,9 +14,9 @@ namespace {
 
 using testing::ScratchDir;
 
-const std::string kFail = "failed to parse user-info-sys JSON: ";
+const std::string FAILURE_PREFIX = "failed to parse user-info-sys JSON: ";
 
-const std::string kAlice =
+const std::string ALICE =
     R"({"uid": 1000, "username": "alice", "email": "a@x", "domain": "a.example",
         "locale": "en", "reseller": "res", "display_name": "Alice \u00c9 \ud83d\ude00", "package": "gold"})";
 
@@ -33,7 +33,7 @@ std::string lookup_error(const std::string& answer) {
 
 TEST(UserLookupAnswer, ObjectAndArrayFormsGiveTheSameRecords) {
   const std::string forms[] = {
-      R"({"users": [)" + kAlice + R"(], "unresolved": [{"uid": -5, "reason": "gone"}]})",
+      R"({"users": [)" + ALICE + R"(], "unresolved": [{"uid": -5, "reason": "gone"}]})",
       R"([[[1000, "alice", "a@x", "a.example", "en", "res", "Alice \u00c9 \ud83d\ude00"]],)"
       R"( [[-5, "gone"]]])" "\n",
   };
@@ -55,7 +55,7 @@ TEST(UserLookupAnswer, ObjectAndArrayFormsGiveTheSameRecords) {
 
 TEST(UserLookupAnswer, TheTableKeepsDomainAndResellerOfTheLastRecordPerUid) {
   const std::string forms[] = {
-      R"({"users": [)" + kAlice +
+      R"({"users": [)" + ALICE +
           R"(, {"uid": 4294968296, "username": "w", "email": "", "domain": "w.example",
                "locale": "", "reseller": "", "display_name": ""}],
           "unresolved": [{"uid": -5, "reason": "gone"}]})",
@@ -78,7 +78,7 @@ TEST(UserLookupAnswer, EmptyListsAndRepeatsArePassedOn) {
   auto empty = parse_user_lookup(R"({"unresolved": [], "users": []})");
   ASSERT_TRUE(empty);
   EXPECT_TRUE(empty->users.empty() && empty->unresolved.empty());
-  auto twice = parse_user_lookup(R"({"users": [)" + kAlice + "," + kAlice + R"(], "unresolved": []})");
+  auto twice = parse_user_lookup(R"({"users": [)" + ALICE + "," + ALICE + R"(], "unresolved": []})");
   ASSERT_TRUE(twice);
   EXPECT_EQ(twice->users.size(), 2u);
 }
@@ -86,7 +86,7 @@ TEST(UserLookupAnswer, EmptyListsAndRepeatsArePassedOn) {
 TEST(UserLookupAnswer, MissingMemberIsNamedAndTheAnswerQuoted) {
   const std::string answer = R"({"users": []})";
   EXPECT_EQ(lookup_error(answer),
-            kFail + "missing field `unresolved` at line 1 column 13: output=" + answer);
+            FAILURE_PREFIX + "missing field `unresolved` at line 1 column 13: output=" + answer);
 }
 
 TEST(UserLookupAnswer, FieldRulesAreEnforced) {
@@ -112,7 +112,7 @@ TEST(UserLookupAnswer, FieldRulesAreEnforced) {
   for (const auto& c : cases) {
     const std::string message =
         lookup_error(R"({"users": [)" + c.user + R"(], "unresolved": []})");
-    EXPECT_EQ(message.substr(0, kFail.size() + c.description.size()), kFail + c.description)
+    EXPECT_EQ(message.substr(0, FAILURE_PREFIX.size() + c.description.size()), FAILURE_PREFIX + c.description)
         << message;
   }
 }
@@ -120,7 +120,7 @@ TEST(UserLookupAnswer, FieldRulesAreEnforced) {
 TEST(UserLookupAnswer, TrailingTextFailsAndLongOutputIsCutAt200Bytes) {
   const std::string answer = R"({"users": [], "unresolved": []} x)";
   EXPECT_EQ(lookup_error(answer),
-            kFail + "trailing characters at line 1 column 33: output=" + answer);
+            FAILURE_PREFIX + "trailing characters at line 1 column 33: output=" + answer);
   const std::string long_answer = R"({"users": [)" + std::string(300, ' ') + "]";
   EXPECT_TRUE(lookup_error(long_answer)
                   .ends_with(": output=" + long_answer.substr(0, 200)));

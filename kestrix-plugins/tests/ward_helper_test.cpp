@@ -11,7 +11,7 @@ namespace {
 
 using testing::ScratchDir;
 
-const std::string kFail = "failed to parse ward-helper JSON: ";
+const std::string FAILURE_PREFIX = "failed to parse ward-helper JSON: ";
 
 WardLimitsMap parsed(std::string_view answer) {
   auto m = parse_ward_limits(answer);
@@ -48,17 +48,17 @@ TEST(WardLimitsAnswer, ArrayFormNeedsThreeValuesAndAllowsFour) {
   EXPECT_EQ(m.at("y").error, "e");
   EXPECT_TRUE(m.at("y").absent);
   EXPECT_EQ(parse_error(R"({"x": [1, 2]})"),
-            kFail + "invalid length 2, expected struct WardLimits with 4 elements at line 1 column 12"
+            FAILURE_PREFIX + "invalid length 2, expected struct WardLimits with 4 elements at line 1 column 12"
                     ": output={\"x\": [1, 2]}");
-  EXPECT_EQ(parse_error(R"({"x": [1, 2, null, false, 5]})").substr(0, kFail.size() + 19),
-            kFail + "trailing characters");
+  EXPECT_EQ(parse_error(R"({"x": [1, 2, null, false, 5]})").substr(0, FAILURE_PREFIX.size() + 19),
+            FAILURE_PREFIX + "trailing characters");
 }
 
 TEST(WardLimitsAnswer, LaterDuplicateAccountWinsButDuplicateFieldFails) {
   const auto m = parsed(R"({"u": {"cpu": 1}, "u": {"cpu": 2}})");
   EXPECT_EQ(m.at("u").cpu, 2.0);
   EXPECT_EQ(parse_error(R"({"u": {"cpu": 1, "cpu": 2}})"),
-            kFail + "duplicate field `cpu` at line 1 column 22: output={\"u\": {\"cpu\": 1, \"cpu\": 2}}");
+            FAILURE_PREFIX + "duplicate field `cpu` at line 1 column 22: output={\"u\": {\"cpu\": 1, \"cpu\": 2}}");
 }
 
 TEST(WardLimitsAnswer, WrongShapesFail) {
@@ -68,10 +68,10 @@ TEST(WardLimitsAnswer, WrongShapesFail) {
   };
   for (const auto& answer : bad) {
     const std::string message = parse_error(answer);
-    EXPECT_EQ(message.substr(0, kFail.size()), kFail) << answer;
+    EXPECT_EQ(message.substr(0, FAILURE_PREFIX.size()), FAILURE_PREFIX) << answer;
     EXPECT_TRUE(message.ends_with(": output=" + answer)) << message;
   }
-  EXPECT_EQ(parse_error(""), kFail + "EOF while parsing a value at line 1 column 0: output=");
+  EXPECT_EQ(parse_error(""), FAILURE_PREFIX + "EOF while parsing a value at line 1 column 0: output=");
 }
 
 TEST(WardLimitsAnswer, OutputIsQuotedUpTo200Bytes) {

@@ -6,7 +6,7 @@
 namespace e2e {
 namespace {
 
-constexpr std::string_view kNamespaceDenial =
+constexpr std::string_view NAMESPACE_DENIAL =
     "Permission denied. Caller identity cannot be verified outside the initial user namespace.";
 
 std::string reseller_denial(std::string_view value) {
@@ -32,14 +32,14 @@ class Access : public E2E {
     if (IsSkipped() || HasFatalFailure()) return;
     // Every account, plus an account literally called "unknown" and a uid
     // without a password entry (shown as "N/A").
-    sb().write(kSnapshot, snapshot({row(kAlice, "alice", 6), row(kBob, "bob", 5), row(kRita, "rita", 4),
-                                    row(kCarol, "carol", 3), row(kAdmin, "admin", 2),
-                                    row(kNoEntry + 1, "unknown", 1), row(kNoEntry, "", 0.5)},
+    sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 6), row(BOB, "bob", 5), row(RITA, "rita", 4),
+                                    row(CAROL, "carol", 3), row(ADMIN, "admin", 2),
+                                    row(NO_ENTRY + 1, "unknown", 1), row(NO_ENTRY, "", 0.5)},
                                    1700000000.0,
-                                   json::array({json{{"id", kRita}}, json{{"id", 1000000000u + kCarol}},
+                                   json::array({json{{"id", RITA}}, json{{"id", 1000000000u + CAROL}},
                                                 json{{"id", 4000}}, "legacy"})));
     sb().data("resellers.tsv", "rita\talice\nrita\tbob\n");
-    sb().answer(kPnx, "admins", "[\"admin\"]\n");
+    sb().answer(PNX, "admins", "[\"admin\"]\n");
   }
 };
 
@@ -50,7 +50,7 @@ TEST_F(Access, RootSeesEveryRowButTheAdministrators) {
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita", "carol", "unknown", "N/A"}));
   EXPECT_EQ(doc["resellers"], json::parse(R"([{"id": 1003, "name": "rita"}, {"id": 1000001004, "name": "carol"},
                                               {"id": 4000, "name": "N/A"}, "legacy"])"));
-  EXPECT_EQ(sb().calls(kPnx).size(), 3u);  // panel-feature, user-info-sys, admins
+  EXPECT_EQ(sb().calls(PNX).size(), 3u);  // panel-feature, user-info-sys, admins
 }
 
 TEST_F(Access, RootNamingAResellerSeesHisUsersAndHim) {
@@ -59,7 +59,7 @@ TEST_F(Access, RootNamingAResellerSeesHisUsersAndHim) {
   json doc = report(r);
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita"}));
   EXPECT_EQ(doc["resellers"], json::parse(R"([{"id": 1003, "name": "rita"}])"));
-  const auto calls = sb().calls(kPnx);
+  const auto calls = sb().calls(PNX);
   EXPECT_NE(std::find(calls.begin(), calls.end(), "kestrix-pnx-helper|reseller-users|rita"), calls.end());
 }
 
@@ -70,17 +70,17 @@ TEST_F(Access, RootNamingAnUnknownResellerSeesOnlyThatName) {
 }
 
 TEST_F(Access, OrdinaryUserSeesOnlyHisOwnRowAndNoResellers) {
-  const RunResult r = sb().run({"--json"}, {.uid = kCarol});
+  const RunResult r = sb().run({"--json"}, {.uid = CAROL});
   ASSERT_EQ(r.status, 0) << r;
   json doc = report(r);
   EXPECT_EQ(usernames(doc), std::vector<std::string>{"carol"});
   EXPECT_EQ(doc["resellers"], json::array());
   // Administrators are hidden from root only, so nobody else asks for them.
-  for (const auto& call : sb().calls(kPnx)) EXPECT_NE(call, "kestrix-pnx-helper|admins");
+  for (const auto& call : sb().calls(PNX)) EXPECT_NE(call, "kestrix-pnx-helper|admins");
 }
 
 TEST_F(Access, ResellerNamingHimselfSeesHisUsersAndHimself) {
-  const RunResult r = sb().run({"--json", "-r", "rita"}, {.uid = kRita});
+  const RunResult r = sb().run({"--json", "-r", "rita"}, {.uid = RITA});
   ASSERT_EQ(r.status, 0) << r;
   json doc = report(r);
   EXPECT_EQ(usernames(doc), (std::vector<std::string>{"alice", "bob", "rita"}));
@@ -88,14 +88,14 @@ TEST_F(Access, ResellerNamingHimselfSeesHisUsersAndHimself) {
 }
 
 TEST_F(Access, ResellerWithoutTheOptionSeesOnlyHimself) {
-  const RunResult r = sb().run({"--json"}, {.uid = kRita});
+  const RunResult r = sb().run({"--json"}, {.uid = RITA});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(usernames(report(r)), std::vector<std::string>{"rita"});
 }
 
 TEST_F(Access, ResellerWhosePanelCallFailsStillSeesHimself) {
-  sb().answer(kPnx, "reseller-users", "oops", 1, "panel down\n");
-  const RunResult r = sb().run({"--json", "-r", "rita"}, {.uid = kRita});
+  sb().answer(PNX, "reseller-users", "oops", 1, "panel down\n");
+  const RunResult r = sb().run({"--json", "-r", "rita"}, {.uid = RITA});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(usernames(report(r)), std::vector<std::string>{"rita"});
 }
@@ -104,13 +104,13 @@ TEST_F(Access, NamingSomeoneElseIsDenied) {
   for (const std::string value : {"alice", "", "RITA", "rita "}) {
     SCOPED_TRACE("[" + value + "]");
     const double before = now_seconds();
-    expect_denial(sb().run({"--json", "--for-reseller", value}, {.uid = kRita}), reseller_denial(value), before);
+    expect_denial(sb().run({"--json", "--for-reseller", value}, {.uid = RITA}), reseller_denial(value), before);
   }
-  EXPECT_FALSE(sb().exists(kWardenTs));
+  EXPECT_FALSE(sb().exists(WARDEN_TS));
 }
 
 TEST_F(Access, CallerWithoutPasswordEntrySeesNothing) {
-  const RunResult r = sb().run({"--json"}, {.uid = kNoEntry});
+  const RunResult r = sb().run({"--json"}, {.uid = NO_ENTRY});
   ASSERT_EQ(r.status, 0) << r;
   json doc = report(r);
   EXPECT_EQ(doc["users"], json::array()) << "a placeholder name must not grant the rows of \"unknown\"";
@@ -121,7 +121,7 @@ TEST_F(Access, CallerWithoutPasswordEntryMayNameNoReseller) {
   for (const std::string value : {"unknown", "N/A", ""}) {
     SCOPED_TRACE(value);
     const double before = now_seconds();
-    expect_denial(sb().run({"--json", "--for-reseller", value}, {.uid = kNoEntry}), reseller_denial(value), before);
+    expect_denial(sb().run({"--json", "--for-reseller", value}, {.uid = NO_ENTRY}), reseller_denial(value), before);
   }
 }
 
@@ -131,15 +131,15 @@ TEST_F(Access, UserNamespacesAreNotTrusted) {
     RunOptions opts;
   } cases[] = {
       {"root mapped to root", {.userns = true}},
-      {"alice mapped to root", {.uid = kAlice, .userns = true}},
+      {"alice mapped to root", {.uid = ALICE, .userns = true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const double before = now_seconds();
-    expect_denial(sb().run({"--json"}, c.opts), kNamespaceDenial, before);
-    expect_denial(sb().run({"--json", "--for-reseller", "rita"}, c.opts), kNamespaceDenial, before);
+    expect_denial(sb().run({"--json"}, c.opts), NAMESPACE_DENIAL, before);
+    expect_denial(sb().run({"--json", "--for-reseller", "rita"}, c.opts), NAMESPACE_DENIAL, before);
   }
-  EXPECT_FALSE(sb().exists(kWardenTs));
+  EXPECT_FALSE(sb().exists(WARDEN_TS));
 }
 
 TEST_F(Access, CounterfeitProcIsNotTrusted) {
@@ -150,12 +150,12 @@ TEST_F(Access, CounterfeitProcIsNotTrusted) {
       {"tmpfs over /proc", {.proc = Proc::Tmpfs}},
       {"plain directory over /proc", {.proc = Proc::PlainDir}},
       {"/proc/self showing another process", {.proc = Proc::Foreign}},
-      {"alice with /proc/self of another process", {.uid = kAlice, .proc = Proc::Foreign}},
+      {"alice with /proc/self of another process", {.uid = ALICE, .proc = Proc::Foreign}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const double before = now_seconds();
-    expect_denial(sb().run({"--json"}, c.opts), kNamespaceDenial, before);
+    expect_denial(sb().run({"--json"}, c.opts), NAMESPACE_DENIAL, before);
   }
 }
 

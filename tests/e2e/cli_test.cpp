@@ -7,7 +7,7 @@ namespace {
 using CommandLine = E2E;
 
 TEST_F(CommandLine, WithoutJsonTheRunIsRefusedBeforeAnythingIsRead) {
-  sb().write(kSnapshot, "");  // would be a fatal error if it were read
+  sb().write(SNAPSHOT, "");  // would be a fatal error if it were read
   for (const auto& args : std::vector<std::vector<std::string>>{{}, {"--max", "3"}, {"--hide-mysql"}}) {
     const RunResult r = sb().run(args);
     EXPECT_EQ(r.status, 1) << r;
@@ -16,7 +16,7 @@ TEST_F(CommandLine, WithoutJsonTheRunIsRefusedBeforeAnythingIsRead) {
   }
   // Only the KRO check may have run; no other helper, tool or file.
   for (const auto& call : sb().calls()) EXPECT_EQ(call, "kestrix-pnx-helper|panel-feature|KRO");
-  EXPECT_FALSE(sb().exists(kWardenTs));
+  EXPECT_FALSE(sb().exists(WARDEN_TS));
 }
 
 TEST_F(CommandLine, HelpAndVersionGoToStandardOutput) {
@@ -56,7 +56,7 @@ TEST_F(CommandLine, UsageErrorsExitWith2AndPrintNothingOnStandardOutput) {
       {"--json", "--max", "18446744073709551616"},
       {"--json", "--username"},
   };
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   for (const auto& args : cases) {
     std::string shown;
     for (const auto& a : args) shown += "[" + a + "] ";
@@ -69,7 +69,7 @@ TEST_F(CommandLine, UsageErrorsExitWith2AndPrintNothingOnStandardOutput) {
 }
 
 TEST_F(CommandLine, MaxAcceptsAPlusSignAndTheLargestValue) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 2), row(kBob, "bob", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(BOB, "bob", 1)}));
   for (const std::string max : {"+1", "18446744073709551615", "007"}) {
     SCOPED_TRACE(max);
     const RunResult r = sb().run({"--json", "--max", max});
@@ -81,11 +81,11 @@ TEST_F(CommandLine, MaxAcceptsAPlusSignAndTheLargestValue) {
 TEST_F(CommandLine, ShortLongAndAttachedFormsMeanTheSame) {
   std::vector<Row> rows;
   for (unsigned i = 0; i < 8; ++i) {
-    Row r = row(kAlice + (i % 4), "", i, 0);
+    Row r = row(ALICE + (i % 4), "", i, 0);
     r.mem = 100.0 - i;
     rows.push_back(r);
   }
-  sb().write(kSnapshot, snapshot(rows));
+  sb().write(SNAPSHOT, snapshot(rows));
   const RunResult a = sb().run({"-j", "-m", "5", "-o", "pmem"});
   const RunResult b = sb().run({"--json", "--max=5", "--order-by=pmem"});
   const RunResult c = sb().run({"-j", "-m5", "-opmem"});
@@ -97,7 +97,7 @@ TEST_F(CommandLine, ShortLongAndAttachedFormsMeanTheSame) {
 }
 
 TEST_F(CommandLine, EmptyTextValuesAreAccepted) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   const RunResult r = sb().run({"--json", "-u", "", "-d", "", "-o", ""});
   EXPECT_EQ(r.status, 0) << r;
 }

@@ -44,10 +44,10 @@ TEST_F(Daemon, PidFileContentDecidesTheOutcome) {
       {self + "\n" + self + "\n", "Kestrix is dead but subsys locked"},
       {self + "x\n", "Kestrix is dead but subsys locked"},
   };
-  sb().write(kSnapshot, "");  // a report attempt would fail loudly
+  sb().write(SNAPSHOT, "");  // a report attempt would fail loudly
   for (const auto& c : cases) {
     SCOPED_TRACE("pid file: [" + c.content + "]");
-    sb().write(kPidFile, c.content);
+    sb().write(PID_FILE, c.content);
     const double before = now_seconds();
     const RunResult r = sb().run({"--json"});
     if (c.result) {
@@ -60,31 +60,31 @@ TEST_F(Daemon, PidFileContentDecidesTheOutcome) {
 }
 
 TEST_F(Daemon, MissingPidFileMeansStopped) {
-  sb().remove(kPidFile);
+  sb().remove(PID_FILE);
   const double before = now_seconds();
   expect_daemon_document(sb().run({"--json"}), "Kestrix is stopped", before);
 }
 
 TEST_F(Daemon, PidFileTheCallerCannotReadMeansStopped) {
-  sb().write(kPidFile, std::to_string(getpid()) + "\n", 0600);
+  sb().write(PID_FILE, std::to_string(getpid()) + "\n", 0600);
   const double before = now_seconds();
-  expect_daemon_document(sb().run({"--json"}, {.uid = kAlice}), "Kestrix is stopped", before);
+  expect_daemon_document(sb().run({"--json"}, {.uid = ALICE}), "Kestrix is stopped", before);
 }
 
 TEST_F(Daemon, ProcessOfAnotherUserCountsAsRunning) {
   // The pid file names this (root) process; kill(pid, 0) from alice gets EPERM.
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
-  const RunResult r = sb().run({"--json"}, {.uid = kAlice});
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
+  const RunResult r = sb().run({"--json"}, {.uid = ALICE});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["result"], "success");
 }
 
 TEST_F(Daemon, StoppedDaemonLeavesTheWardenAndItsFilesAlone) {
-  sb().remove(kPidFile);
+  sb().remove(PID_FILE);
   sb().install_dbadm();
   const RunResult r = sb().run({"--json", "--for-reseller", "rita"});
   ASSERT_EQ(r.status, 0) << r;
-  EXPECT_FALSE(sb().exists(kWardenTs));
+  EXPECT_FALSE(sb().exists(WARDEN_TS));
   EXPECT_EQ(sb().calls(), std::vector<std::string>{"kestrix-pnx-helper|panel-feature|KRO"});
 }
 

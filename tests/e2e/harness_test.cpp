@@ -18,7 +18,7 @@ std::string mount_table() {
 using Harness = E2E;
 
 TEST_F(Harness, FixturesAppearAtTheRealPaths) {
-  sb().write(kSnapshot, "{}");
+  sb().write(SNAPSHOT, "{}");
   const RunResult r = sb().exec({"/bin/sh", "-c",
                                  "cat /var/kro/nimbrel_top.json; echo; cat /var/run/kestrix.pid; "
                                  "id -un 1003; test -x /usr/sbin/dbpeek && echo dbpeek; "
@@ -35,9 +35,9 @@ TEST_F(Harness, CallerIdentityIsWhatTheTestAsksFor) {
     std::string expected;  // uid, then the uid_map's first line squeezed
   } cases[] = {
       {{}, "0 0 0 4294967295"},
-      {{.uid = kAlice}, "1001 0 0 4294967295"},
+      {{.uid = ALICE}, "1001 0 0 4294967295"},
       {{.userns = true}, "0 0 0 1"},
-      {{.uid = kAlice, .userns = true}, "0 0 1001 1"},
+      {{.uid = ALICE, .userns = true}, "0 0 1001 1"},
       {{.proc = Proc::Tmpfs}, "0 0 0 4294967295"},
   };
   for (const auto& c : cases) {
@@ -50,10 +50,10 @@ TEST_F(Harness, CallerIdentityIsWhatTheTestAsksFor) {
 
 TEST_F(Harness, HostIsLeftAsItWas) {
   const std::string before = mount_table();
-  sb().write(kSnapshot, "{}");
+  sb().write(SNAPSHOT, "{}");
   sb().install_dbadm();
   sb().run({"--json"}, {.proc = Proc::Foreign, .ro_kro = true});
-  sb().run({"--json"}, {.uid = kRita, .proc = Proc::Tmpfs});
+  sb().run({"--json"}, {.uid = RITA, .proc = Proc::Tmpfs});
   sb().exec({"/bin/sh", "-c", "touch /var/kro/x /etc/x /run/x /usr/sbin/x /usr/share/x"});
   EXPECT_EQ(mount_table(), before);
   for (const char* path : {"/var/kro", "/usr/share/kestrix3", "/etc/sysconfig", "/etc/x", "/run/x", "/usr/sbin/x",

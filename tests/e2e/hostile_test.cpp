@@ -24,10 +24,10 @@ class Hostile : public E2E {
   }
 };
 
-constexpr off_t kHundredGiB = off_t{100} << 30;
+constexpr off_t HUNDRED_GIB = off_t{100} << 30;
 
 TEST_F(Hostile, ASparseSnapshotReadsAsNoSnapshot) {
-  sparse(kSnapshot, kHundredGiB);
+  sparse(SNAPSHOT, HUNDRED_GIB);
   const double before = now_seconds();
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
@@ -38,7 +38,7 @@ TEST_F(Hostile, ASparseSnapshotReadsAsNoSnapshot) {
 }
 
 TEST_F(Hostile, ASparsePidFileMeansStopped) {
-  sparse(kPidFile, kHundredGiB);
+  sparse(PID_FILE, HUNDRED_GIB);
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["result"], "Kestrix is stopped");
@@ -47,14 +47,14 @@ TEST_F(Hostile, ASparsePidFileMeansStopped) {
 // Rows above UID_MAX are hidden by default: a sparse login.defs gives the
 // default UID_MAX, a sparse configuration the default switch.
 TEST_F(Hostile, SparseLoginDefsAndConfigurationMeanTheDefaults) {
-  sb().write(kSnapshot, snapshot({row(60001, "above", 2), row(60000, "edge", 1)}));
-  sb().write(kConfig, "hide_kro_more_than_maxuid = no\n");
-  sparse(kLoginDefs, kHundredGiB);
+  sb().write(SNAPSHOT, snapshot({row(60001, "above", 2), row(60000, "edge", 1)}));
+  sb().write(CONFIG, "hide_kro_more_than_maxuid = no\n");
+  sparse(LOGIN_DEFS, HUNDRED_GIB);
   RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(usernames(report(r)), (std::vector<std::string>{"above", "edge"}));
 
-  sparse(kConfig, kHundredGiB);
+  sparse(CONFIG, HUNDRED_GIB);
   r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(usernames(report(r)), (std::vector<std::string>{"edge"}));
@@ -62,7 +62,7 @@ TEST_F(Hostile, SparseLoginDefsAndConfigurationMeanTheDefaults) {
 
 // Short of address space, a snapshot too large to read is no snapshot.
 TEST_F(Hostile, ASnapshotThatDoesNotFitInMemoryReadsAsNoSnapshot) {
-  sparse(kSnapshot, 400'000'000);
+  sparse(SNAPSHOT, 400'000'000);
   const RunResult r = run_limited({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["users"], json::array());
@@ -74,7 +74,7 @@ TEST_F(Hostile, RunningOutOfMemoryWhileDecodingIsAFatalError) {
   std::string text = R"({"timestamp": 1, "users": [], "resellers": [)";
   for (int i = 0; i < 10'000'000; ++i) text += "[],";
   text += "[]]}";
-  sb().write(kSnapshot, text);
+  sb().write(SNAPSHOT, text);
   const RunResult r = run_limited({"--json"});
   EXPECT_EQ(r.signal, 0) << r;
   EXPECT_EQ(r.status, 1) << r;

@@ -4,14 +4,14 @@
 namespace e2e {
 namespace {
 
-constexpr std::string_view kNoticeFirstLine =
+constexpr std::string_view NOTICE_FIRST_LINE =
     "Command is skipped as KRO feature is not supported in current environment\n";
 
 void expect_notice(const RunResult& r) {
   EXPECT_EQ(r.status, 0) << r;
   EXPECT_EQ(r.err, "");
-  ASSERT_EQ(r.out.substr(0, kNoticeFirstLine.size()), kNoticeFirstLine) << r.out;
-  const std::string second = r.out.substr(kNoticeFirstLine.size());
+  ASSERT_EQ(r.out.substr(0, NOTICE_FIRST_LINE.size()), NOTICE_FIRST_LINE) << r.out;
+  const std::string second = r.out.substr(NOTICE_FIRST_LINE.size());
   EXPECT_TRUE(second.starts_with("Refer to ")) << second;
   EXPECT_TRUE(second.ends_with(" for more info\n")) << second;
   EXPECT_EQ(std::count(second.begin(), second.end(), '\n'), 1) << second;
@@ -20,7 +20,7 @@ void expect_notice(const RunResult& r) {
 using KroGate = E2E;
 
 TEST_F(KroGate, OnlyATrimmedLowerCaseTrueLetsTheRunGoOn) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   const struct {
     std::string answer;
     int rc;
@@ -32,7 +32,7 @@ TEST_F(KroGate, OnlyATrimmedLowerCaseTrueLetsTheRunGoOn) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("[" + c.answer + "] exit " + std::to_string(c.rc));
-    sb().answer(kPnx, "panel-feature", c.answer, c.rc);
+    sb().answer(PNX, "panel-feature", c.answer, c.rc);
     const RunResult r = sb().run({"--json"});
     if (c.supported) {
       EXPECT_EQ(r.status, 0) << r;
@@ -44,7 +44,7 @@ TEST_F(KroGate, OnlyATrimmedLowerCaseTrueLetsTheRunGoOn) {
 }
 
 TEST_F(KroGate, NoticeWinsOverHelpVersionAndBadOptions) {
-  sb().answer(kPnx, "panel-feature", "false\n");
+  sb().answer(PNX, "panel-feature", "false\n");
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"--help"}, {"--version"}, {"--bogus"}, {"--json", "--max", "-1"}, {}, {"--json"}}) {
     SCOPED_TRACE(args.empty() ? "no arguments" : args.front());
@@ -61,7 +61,7 @@ TEST_F(KroGate, MissingPanelHelperMeansNotSupported) {
 }
 
 TEST_F(KroGate, GateIsAskedFirstAndOnce) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   const auto calls = sb().calls();

@@ -8,7 +8,7 @@
 namespace e2e {
 namespace {
 
-constexpr std::string_view kPnxPath = "/usr/share/kestrix3/scripts/kestrix-pnx-helper";
+constexpr std::string_view PNX_PATH = "/usr/share/kestrix3/scripts/kestrix-pnx-helper";
 
 RunOptions with_log(std::string value) { return {.env = {"NIMBREL_TOP_LOG=" + std::move(value)}}; }
 
@@ -42,11 +42,11 @@ class Log : public E2E {
     E2E::SetUp();
     if (!box_) return;
     sb().install_dbadm();
-    sb().write(kSnapshot, snapshot({row(kAlice, "alice", 3), row(kBob, "bob", 2)}));
-    sb().answer(kPnx, "user-info-sys", "", 3, "  panel down \n");
-    sb().answer(kPnx, "admins", "not json\n");
-    sb().answer(kWard, "limits", "", 1);
-    sb().write(kConfig, "hide_kro_more_than_maxuid = no\ninterval = 0\n");
+    sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 3), row(BOB, "bob", 2)}));
+    sb().answer(PNX, "user-info-sys", "", 3, "  panel down \n");
+    sb().answer(PNX, "admins", "not json\n");
+    sb().answer(WARD, "limits", "", 1);
+    sb().write(CONFIG, "hide_kro_more_than_maxuid = no\ninterval = 0\n");
   }
 };
 
@@ -72,7 +72,7 @@ TEST_F(Log, WarnNamesEachAbsorbedFailureWithItsReason) {
   EXPECT_TRUE(has_line(r,
                        "nimbrel-top: WARN kestrix_cli::driver: user-info-sys failed, no domains "
                        "or resellers from the panel: " +
-                           std::string(kPnxPath) + " exited with exit status: 3: panel down"))
+                           std::string(PNX_PATH) + " exited with exit status: 3: panel down"))
       << r.err;
   EXPECT_TRUE(has_line_starting(r,
                                 "nimbrel-top: WARN kestrix_cli::driver: admins failed, no "
@@ -93,9 +93,9 @@ TEST_F(Log, WarnNamesEachAbsorbedFailureWithItsReason) {
 }
 
 TEST_F(Log, ToolAndResellerFailuresAreNamed) {
-  sb().answer(kWard, "warden-mode", "", 1, "no mode\n");
-  sb().answer(kDbpeek, "-c", "", 2, "access denied");
-  sb().answer(kPnx, "reseller-users", "", 4);
+  sb().answer(WARD, "warden-mode", "", 1, "no mode\n");
+  sb().answer(DBPEEK, "-c", "", 2, "access denied");
+  sb().answer(PNX, "reseller-users", "", 4);
   const RunResult quiet = sb().run({"--json", "--for-reseller", "rita"}, without_log());
   const RunResult r = sb().run({"--json", "--for-reseller", "rita"}, with_log("warn"));
   ASSERT_EQ(r.status, 0) << r;
@@ -108,13 +108,13 @@ TEST_F(Log, ToolAndResellerFailuresAreNamed) {
                           "exit status: 2, database usage not refreshed: access denied"))
       << r.err;
   EXPECT_TRUE(has_line(r, "nimbrel-top: WARN kestrix_cli::caller: reseller-users failed, only the "
-                          "reseller's own row is visible: " + std::string(kPnxPath) +
+                          "reseller's own row is visible: " + std::string(PNX_PATH) +
                           " exited with exit status: 4: "))
       << r.err;
 }
 
 TEST_F(Log, TheExistingConfigurationWarningIsShown) {
-  sb().write(kConfig, "log_level = verbose\n");
+  sb().write(CONFIG, "log_level = verbose\n");
   const RunResult r = sb().run({"--json"}, with_log("warn"));
   EXPECT_TRUE(has_line(r,
                        "nimbrel-top: WARN kestrix_core::config: Unknown log_level 'verbose', "
@@ -124,8 +124,8 @@ TEST_F(Log, TheExistingConfigurationWarningIsShown) {
 }
 
 TEST_F(Log, InfoTellsWhyFilesWereNotUsed) {
-  sb().remove(kSnapshot);
-  sb().write(kConfig, "env = \xff\n");
+  sb().remove(SNAPSHOT);
+  sb().write(CONFIG, "env = \xff\n");
   const RunResult r = sb().run({"--json"}, with_log("info"));
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_TRUE(has_line(r,
@@ -138,7 +138,7 @@ TEST_F(Log, InfoTellsWhyFilesWereNotUsed) {
                        "/etc/sysconfig/kestrix2: not valid UTF-8; using the defaults"))
       << r.err;
 
-  sb().write(kPidFile, "abc\n");
+  sb().write(PID_FILE, "abc\n");
   const RunResult dead = sb().run({"--json"}, with_log("info"));
   EXPECT_TRUE(has_line(dead,
                        "nimbrel-top: INFO kestrix_core::daemon_status: /var/run/kestrix.pid names "
@@ -154,7 +154,7 @@ TEST_F(Log, InfoTellsWhyFilesWereNotUsed) {
 }
 
 TEST_F(Log, KroCheckTellsARunFailureFromAnAnswer) {
-  sb().answer(kPnx, "panel-feature", "TRUE\n");
+  sb().answer(PNX, "panel-feature", "TRUE\n");
   const RunResult answered = sb().run({"--json"}, with_log("info"));
   EXPECT_EQ(answered.status, 0);
   EXPECT_TRUE(answered.out.starts_with("Command is skipped")) << answered;
@@ -162,13 +162,13 @@ TEST_F(Log, KroCheckTellsARunFailureFromAnAnswer) {
             "nimbrel-top: INFO kestrix_core::kro_check: KRO counted as unsupported: "
             "the helper answered 'TRUE'\n");
 
-  sb().remove(std::string(kPnxPath));
+  sb().remove(std::string(PNX_PATH));
   const RunResult missing = sb().run({"--json"}, with_log("warn"));
   EXPECT_EQ(missing.out, answered.out);
   EXPECT_EQ(missing.err,
             "nimbrel-top: WARN kestrix_core::kro_check: KRO counted as unsupported: "
             "the helper could not be run: failed to spawn " +
-                std::string(kPnxPath) + ": No such file or directory (os error 2)\n");
+                std::string(PNX_PATH) + ": No such file or directory (os error 2)\n");
 }
 
 TEST_F(Log, DebugShowsEveryHelperAndToolRun) {
@@ -184,17 +184,17 @@ TEST_F(Log, DebugShowsEveryHelperAndToolRun) {
       runs.push_back(m[1].str() + " " + m[2].str() + " " + m[3].str());
   }
   const std::vector<std::string> expected = {
-      std::string(kPnxPath) + " 2 exit status: 0",                         // panel-feature KRO
+      std::string(PNX_PATH) + " 2 exit status: 0",                         // panel-feature KRO
       "/usr/sbin/dbadm 1 exit status: 0",                                  // list
       "/usr/share/kestrix3/scripts/kestrix-ward-helper 1 exit status: 0",  // warden-mode
-      std::string(kPnxPath) + " 3 exit status: 3",                         // user-info-sys
-      std::string(kPnxPath) + " 1 exit status: 0",                         // admins
+      std::string(PNX_PATH) + " 3 exit status: 3",                         // user-info-sys
+      std::string(PNX_PATH) + " 1 exit status: 0",                         // admins
       "/usr/sbin/dbpeek 1 exit status: 0",                                 // -c
       "/usr/share/kestrix3/scripts/kestrix-ward-helper 3 exit status: 1",  // limits
   };
   EXPECT_EQ(runs, expected) << r.err;
   EXPECT_TRUE(has_line(r, "nimbrel-top: DEBUG kestrix_plugins::arg_batches: " +
-                              std::string(kPnxPath) + " user-info-sys: 2 items in 1 batches"))
+                              std::string(PNX_PATH) + " user-info-sys: 2 items in 1 batches"))
       << r.err;
 }
 

@@ -12,7 +12,7 @@ class MySql : public E2E {
     if (IsSkipped() || HasFatalFailure()) return;
     sb().install_dbadm();  // root + reachable service: "enabled"
   }
-  void mode(std::string_view m) { sb().answer(kWard, "warden-mode", std::string(m) + "\n"); }
+  void mode(std::string_view m) { sb().answer(WARD, "warden-mode", std::string(m) + "\n"); }
 };
 
 json mysql_of(const json& u) {
@@ -28,11 +28,11 @@ json mysql_of(const json& u) {
 }
 
 TEST_F(MySql, ModeAllShowsTheSmallerUsageAndNoLimits) {
-  Row rita = row(kRita, "rita", 1, 5);
+  Row rita = row(RITA, "rita", 1, 5);
   rita.restricted = true;  // the service's view replaces the snapshot's
   rita.restriction = {{1, "old"}};
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 10, 1000), row(kBob, "bob", 50, 100), rita}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 10, 1000), row(BOB, "bob", 50, 100), rita}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {
       "alice": {"cpu": 25, "io": 2048.5, "cause_of_restrict": "io", "time_of_restrict": 1700000001},
       "bob": {"cpu": 12}}})");
   mode("all");
@@ -55,14 +55,14 @@ TEST_F(MySql, ModeAllShowsTheSmallerUsageAndNoLimits) {
 }
 
 TEST_F(MySql, OtherModesShowTheWardenLimits) {
-  Row bob = row(kBob, "bob", 50, 100);
+  Row bob = row(BOB, "bob", 50, 100);
   bob.limit_cpu_mysql = 7.5;
   bob.limit_io_mysql = 8.5;
-  Row carol = row(kCarol, "", 3, 3);  // name from the password database
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 10, 1000), bob, row(20000, "N/A", 4), row(kNoEntry, "", 5),
-                                  carol, row(kRita, "rita", 1, 5)}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"alice": {"cpu": 25, "io": 2048.5}}})");
-  sb().answer(kWard, "limits", R"({"alice": {"cpu": 150, "io": 2, "absent": true},
+  Row carol = row(CAROL, "", 3, 3);  // name from the password database
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 10, 1000), bob, row(20000, "N/A", 4), row(NO_ENTRY, "", 5),
+                                  carol, row(RITA, "rita", 1, 5)}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"alice": {"cpu": 25, "io": 2048.5}}})");
+  sb().answer(WARD, "limits", R"({"alice": {"cpu": 150, "io": 2, "absent": true},
                                    "bob": {"error": "no such user", "cpu": 1, "io": 1},
                                    "carol": [null, 3.5, null], "stranger": {}})");
   mode("abusers");
@@ -82,16 +82,16 @@ TEST_F(MySql, OtherModesShowTheWardenLimits) {
             json::parse(R"({"usage_cpu": 0.0, "usage_io": 0.0, "limit_cpu": 0.0, "limit_io": 0.0,
                             "restricted": false})"));
   // One call, with the rows' login names in snapshot order; never "N/A".
-  EXPECT_EQ(sb().calls(kWard), (std::vector<std::string>{"kestrix-ward-helper|warden-mode",
+  EXPECT_EQ(sb().calls(WARD), (std::vector<std::string>{"kestrix-ward-helper|warden-mode",
                                                          "kestrix-ward-helper|limits|alice|bob|carol|rita"}));
 }
 
 TEST_F(MySql, LiveUsageToolUpdatesTheFileFigures) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1), row(kBob, "bob", 1), row(kRita, "rita", 1),
-                                  row(kCarol, "carol", 1), row(kAdmin, "admin", 1)}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"alice": {"cpu": 30, "io": 100},
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1), row(BOB, "bob", 1), row(RITA, "rita", 1),
+                                  row(CAROL, "carol", 1), row(ADMIN, "admin", 1)}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"alice": {"cpu": 30, "io": 100},
                                               "admin": {"cpu": 30, "io": 100, "cause_of_restrict": "cpu"}}})");
-  sb().answer(kDbpeek, "-c",
+  sb().answer(DBPEEK, "-c",
               "USER CPU READ WRITE CAUSE\n"
               "alice 20/0 500 0 -\n"
               "bob 25/10 1K/2K 512/0 -\r\n"
@@ -119,13 +119,13 @@ TEST_F(MySql, LiveUsageToolUpdatesTheFileFigures) {
   // Neither more CPU nor more I/O: the file's entry stays, restriction included.
   EXPECT_EQ(usage("admin"),
             json::parse(R"([30.0, 100.0, true, {"reason": "Violated the cpu limit", "time": 0}])"));
-  EXPECT_EQ(sb().calls(kDbpeek), std::vector<std::string>{"dbpeek|-c"});
+  EXPECT_EQ(sb().calls(DBPEEK), std::vector<std::string>{"dbpeek|-c"});
 }
 
 TEST_F(MySql, FailedUsageToolLeavesTheFileFigures) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"alice": {"cpu": 30, "io": 100}}})");
-  sb().answer(kDbpeek, "-c", "USER CPU READ WRITE CAUSE\nalice 90 9K 9K cpu/1\n", 1);
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"alice": {"cpu": 30, "io": 100}}})");
+  sb().answer(DBPEEK, "-c", "USER CPU READ WRITE CAUSE\nalice 90 9K 9K cpu/1\n", 1);
   mode("abusers");
   json doc = report(sb().run({"--json"}));
   EXPECT_EQ(mysql_of(user(doc, "alice"))["usage_cpu"], 30.0);
@@ -133,7 +133,7 @@ TEST_F(MySql, FailedUsageToolLeavesTheFileFigures) {
 }
 
 TEST_F(MySql, UsageFileIsAllOrNothing) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1, 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1, 1)}));
   mode("abusers");
   const struct {
     std::string file;
@@ -150,7 +150,7 @@ TEST_F(MySql, UsageFileIsAllOrNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    sb().write(kDbpeekFile, c.file);
+    sb().write(DBPEEK_FILE, c.file);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(mysql_of(user(report(r), "alice"))["usage_cpu"], c.usage_cpu);
@@ -158,8 +158,8 @@ TEST_F(MySql, UsageFileIsAllOrNothing) {
 }
 
 TEST_F(MySql, NonFiniteFiguresAreNeverPrinted) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1, 1)}));
-  sb().answer(kDbpeek, "-c", "USER CPU READ WRITE CAUSE\nalice 1e400 inf 0 -\n");
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1, 1)}));
+  sb().answer(DBPEEK, "-c", "USER CPU READ WRITE CAUSE\nalice 1e400 inf 0 -\n");
   mode("abusers");
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
@@ -169,13 +169,13 @@ TEST_F(MySql, NonFiniteFiguresAreNeverPrinted) {
 }
 
 TEST_F(MySql, HideMysqlClearsTheMembersButStillReportsTheService) {
-  Row alice = row(kAlice, "alice", 1, 1);
+  Row alice = row(ALICE, "alice", 1, 1);
   alice.cpu_mysql = 3.0;
   alice.limit_io_mysql = "-";
   alice.restricted = true;
   alice.restriction = {{5, "cpu"}};
-  sb().write(kSnapshot, snapshot({alice, row(kBob, "bob", 0.5)}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"bob": {"cpu": 1, "cause_of_restrict": "io"}}})");
+  sb().write(SNAPSHOT, snapshot({alice, row(BOB, "bob", 0.5)}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"bob": {"cpu": 1, "cause_of_restrict": "io"}}})");
   const struct {
     const char* name;
     std::string dbadm_out;
@@ -185,7 +185,7 @@ TEST_F(MySql, HideMysqlClearsTheMembersButStillReportsTheService) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     sb().write("/run/standin.log", "", 0666);
-    sb().answer(kDbadm, "list", c.dbadm_out, c.dbadm_rc);
+    sb().answer(DBADM, "list", c.dbadm_out, c.dbadm_rc);
     const RunResult r = sb().run({"--json", "--hide-mysql"});
     ASSERT_EQ(r.status, 0) << r;
     json doc = report(r);
@@ -199,34 +199,34 @@ TEST_F(MySql, HideMysqlClearsTheMembersButStillReportsTheService) {
                                              "limit_cpu": "<absent>", "limit_io": "<absent>",
                                              "restricted": false})"));
     }
-    EXPECT_EQ(sb().calls(kWard), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
-    EXPECT_EQ(sb().calls(kDbpeek), std::vector<std::string>{});
-    EXPECT_EQ(sb().calls(kDbadm), std::vector<std::string>{"dbadm|list"});
+    EXPECT_EQ(sb().calls(WARD), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
+    EXPECT_EQ(sb().calls(DBPEEK), std::vector<std::string>{});
+    EXPECT_EQ(sb().calls(DBADM), std::vector<std::string>{"dbadm|list"});
   }
 }
 
 TEST_F(MySql, DisabledServiceKeepsTheSnapshotsMysqlMembers) {
   ::unlink(sb().host_path("/usr/sbin/dbadm").c_str());
-  Row alice = row(kAlice, "alice", 1, 1);
+  Row alice = row(ALICE, "alice", 1, 1);
   alice.cpu_mysql = "x";
   alice.restricted = true;
   alice.restriction = {{5, "cpu"}};
-  sb().write(kSnapshot, snapshot({alice}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"alice": {"cpu": 9}}})");
+  sb().write(SNAPSHOT, snapshot({alice}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"alice": {"cpu": 9}}})");
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(mysql_of(user(report(r), "alice")),
             json::parse(R"({"usage_cpu": "x", "usage_io": 0.0, "limit_cpu": 0.0, "limit_io": 0.0,
                             "restricted": true, "restriction": {"reason": "cpu", "time": 5}})"));
-  EXPECT_EQ(sb().calls(kWard), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
-  EXPECT_EQ(sb().calls(kDbpeek), std::vector<std::string>{});
+  EXPECT_EQ(sb().calls(WARD), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
+  EXPECT_EQ(sb().calls(DBPEEK), std::vector<std::string>{});
 }
 
 TEST_F(MySql, MysqlSortKeysReadTheUsageFileEvenWhenHidden) {
   ::unlink(sb().host_path("/usr/sbin/dbadm").c_str());  // disabled: only the file counts
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 9, 9), row(kBob, "bob", 1, 1), row(kRita, "rita", 1, 1),
-                                  row(kCarol, "", 0, 0)}));
-  sb().write(kDbpeekFile, R"({"dbward_data": {"bob": {"cpu": 5, "io": 1}, "rita": {"cpu": 3, "io": 9},
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 9, 9), row(BOB, "bob", 1, 1), row(RITA, "rita", 1, 1),
+                                  row(CAROL, "", 0, 0)}));
+  sb().write(DBPEEK_FILE, R"({"dbward_data": {"bob": {"cpu": 5, "io": 1}, "rita": {"cpu": 3, "io": 9},
                                               "carol": {"cpu": 10, "io": 0}}})");
   const struct {
     std::vector<std::string> args;
@@ -245,7 +245,7 @@ TEST_F(MySql, MysqlSortKeysReadTheUsageFileEvenWhenHidden) {
 }
 
 TEST_F(MySql, RunConsultsEveryComponentInOrder) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 2), row(kRita, "rita", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(RITA, "rita", 1)}));
   sb().data("resellers.tsv", "rita\talice\n");
   const RunResult r = sb().run({"--json", "--for-reseller", "rita"});
   ASSERT_EQ(r.status, 0) << r;
@@ -259,7 +259,7 @@ TEST_F(MySql, RunConsultsEveryComponentInOrder) {
                               "kestrix-pnx-helper|reseller-users|rita",
                               "kestrix-ward-helper|limits|alice|rita",
                           }));
-  EXPECT_TRUE(sb().exists(kWardenTs));
+  EXPECT_TRUE(sb().exists(WARDEN_TS));
 }
 
 }  // namespace

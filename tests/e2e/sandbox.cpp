@@ -23,15 +23,15 @@ namespace fs = std::filesystem;
 namespace e2e {
 namespace {
 
-constexpr std::string_view kDataDir = "/usr/share/kestrix3/standin";
-constexpr std::string_view kCallLog = "/run/standin.log";
-constexpr std::string_view kScripts = "/usr/share/kestrix3/scripts/";
+constexpr std::string_view DATA_DIR = "/usr/share/kestrix3/standin";
+constexpr std::string_view CALL_LOG = "/run/standin.log";
+constexpr std::string_view SCRIPTS = "/usr/share/kestrix3/scripts/";
 
 // Only these trees are overlaid by sandbox.sh; anything else would land on
 // the host or be invisible to the program.
-constexpr std::string_view kOverlaid[] = {"/etc/", "/var/", "/run/", "/usr/sbin/", "/usr/share/"};
+constexpr std::string_view OVERLAID[] = {"/etc/", "/var/", "/run/", "/usr/sbin/", "/usr/share/"};
 
-constexpr std::string_view kPasswd =
+constexpr std::string_view PASSWD =
     "root:x:0:0:root:/root:/bin/sh\n"
     "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
     "alice:x:1001:1001::/home/alice:/bin/sh\n"
@@ -41,7 +41,7 @@ constexpr std::string_view kPasswd =
     "admin:x:1005:1005::/home/admin:/bin/sh\n"
     "nobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\n";
 
-constexpr std::string_view kGroup =
+constexpr std::string_view GROUP =
     "root:x:0:\n"
     "daemon:x:1:\n"
     "alice:x:1001:\n"
@@ -107,16 +107,16 @@ Sandbox::Sandbox() {
   ::chmod(dir_.c_str(), 0755);
   fs::create_directories(dir_ + "/io");
 
-  write("/etc/passwd", kPasswd);
-  write("/etc/group", kGroup);
-  write(kLoginDefs, "UID_MIN 1000\nUID_MAX 60000\n");
-  write(kPidFile, std::to_string(getpid()) + "\n");
+  write("/etc/passwd", PASSWD);
+  write("/etc/group", GROUP);
+  write(LOGIN_DEFS, "UID_MIN 1000\nUID_MAX 60000\n");
+  write(PID_FILE, std::to_string(getpid()) + "\n");
   fs::create_directories(host_path("/var/kro"));
   ::chmod(host_path("/var/kro").c_str(), 0755);
-  write(kCallLog, "", 0666);
-  fs::create_directories(host_path(kDataDir));
-  install_standin(std::string(kScripts) + std::string(kPnx));
-  install_standin(std::string(kScripts) + std::string(kWard));
+  write(CALL_LOG, "", 0666);
+  fs::create_directories(host_path(DATA_DIR));
+  install_standin(std::string(SCRIPTS) + std::string(PNX));
+  install_standin(std::string(SCRIPTS) + std::string(WARD));
   install_standin("/usr/sbin/dbpeek");
 }
 
@@ -129,7 +129,7 @@ Sandbox::~Sandbox() {
 
 std::string Sandbox::host_path(std::string_view path) const {
   bool ok = false;
-  for (auto p : kOverlaid) ok = ok || path.starts_with(p);
+  for (auto p : OVERLAID) ok = ok || path.starts_with(p);
   if (!ok) throw std::invalid_argument("sandbox: path outside the overlaid trees: " + std::string(path));
   return dir_ + "/fs" + std::string(path);
 }
@@ -194,7 +194,7 @@ void Sandbox::install_dbadm() { install_standin("/usr/sbin/dbadm"); }
 
 void Sandbox::answer(std::string_view tool, std::string_view request, std::string_view out,
                      int rc, std::string_view err) {
-  const std::string base = std::string(kDataDir) + "/" + std::string(tool) + "." + std::string(request);
+  const std::string base = std::string(DATA_DIR) + "/" + std::string(tool) + "." + std::string(request);
   remove(base + ".rc");
   remove(base + ".err");
   write(base + ".out", out);
@@ -203,16 +203,16 @@ void Sandbox::answer(std::string_view tool, std::string_view request, std::strin
 }
 
 void Sandbox::hang(std::string_view tool, std::string_view request) {
-  write(std::string(kDataDir) + "/" + std::string(tool) + "." + std::string(request) + ".hang", "");
+  write(std::string(DATA_DIR) + "/" + std::string(tool) + "." + std::string(request) + ".hang", "");
 }
 
 void Sandbox::data(std::string_view name, std::string_view content) {
-  write(std::string(kDataDir) + "/" + std::string(name), content);
+  write(std::string(DATA_DIR) + "/" + std::string(name), content);
 }
 
 std::vector<std::string> Sandbox::calls(std::string_view tool) const {
   std::vector<std::string> lines;
-  std::istringstream in(read(kCallLog));
+  std::istringstream in(read(CALL_LOG));
   for (std::string line; std::getline(in, line);) {
     if (tool.empty() || line == tool || line.starts_with(std::string(tool) + "|")) lines.push_back(line);
   }

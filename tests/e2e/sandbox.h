@@ -18,25 +18,25 @@
 namespace e2e {
 
 // Names the stand-ins are installed under; their calls are logged with them.
-inline constexpr std::string_view kPnx = "kestrix-pnx-helper";
-inline constexpr std::string_view kWard = "kestrix-ward-helper";
-inline constexpr std::string_view kDbadm = "dbadm";
-inline constexpr std::string_view kDbpeek = "dbpeek";
+inline constexpr std::string_view PNX = "kestrix-pnx-helper";
+inline constexpr std::string_view WARD = "kestrix-ward-helper";
+inline constexpr std::string_view DBADM = "dbadm";
+inline constexpr std::string_view DBPEEK = "dbpeek";
 
-inline constexpr std::string_view kSnapshot = "/var/kro/nimbrel_top.json";
-inline constexpr std::string_view kDbpeekFile = "/var/kro/nimbrel_dbpeek.json";
-inline constexpr std::string_view kWardenTs = "/var/kro/warden.ts";
-inline constexpr std::string_view kPidFile = "/run/kestrix.pid";
-inline constexpr std::string_view kConfig = "/etc/sysconfig/kestrix2";
-inline constexpr std::string_view kLoginDefs = "/etc/login.defs";
+inline constexpr std::string_view SNAPSHOT = "/var/kro/nimbrel_top.json";
+inline constexpr std::string_view DBPEEK_FILE = "/var/kro/nimbrel_dbpeek.json";
+inline constexpr std::string_view WARDEN_TS = "/var/kro/warden.ts";
+inline constexpr std::string_view PID_FILE = "/run/kestrix.pid";
+inline constexpr std::string_view CONFIG = "/etc/sysconfig/kestrix2";
+inline constexpr std::string_view LOGIN_DEFS = "/etc/login.defs";
 
 // The fixture's accounts (see the default /etc/passwd in sandbox.cpp).
-inline constexpr unsigned kAlice = 1001;   // ordinary user of reseller rita
-inline constexpr unsigned kBob = 1002;     // ordinary user of reseller rita
-inline constexpr unsigned kRita = 1003;    // reseller
-inline constexpr unsigned kCarol = 1004;   // ordinary user, no reseller
-inline constexpr unsigned kAdmin = 1005;   // panel administrator
-inline constexpr unsigned kNoEntry = 1010; // uid without a password entry
+inline constexpr unsigned ALICE = 1001;   // ordinary user of reseller rita
+inline constexpr unsigned BOB = 1002;     // ordinary user of reseller rita
+inline constexpr unsigned RITA = 1003;    // reseller
+inline constexpr unsigned CAROL = 1004;   // ordinary user, no reseller
+inline constexpr unsigned ADMIN = 1005;   // panel administrator
+inline constexpr unsigned NO_ENTRY = 1010; // uid without a password entry
 
 enum class Proc { Real, Tmpfs, PlainDir, Foreign };
 

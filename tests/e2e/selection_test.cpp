@@ -23,10 +23,10 @@ TEST_F(Selection, OrderByPicksTheUsageFigureCaseInsensitively) {
     r.pno = pno;
     return r;
   };
-  sb().write(kSnapshot, snapshot({make(kAlice, "alice", 4, 1, 2, 3, 1, 4),
-                                  make(kBob, "bob", 3, 4, 1, 2, 4, 1),
-                                  make(kRita, "rita", 2, 3, 4, 1, 3, 2),
-                                  make(kCarol, "carol", 1, 2, 3, 4, 2, 3)}));
+  sb().write(SNAPSHOT, snapshot({make(ALICE, "alice", 4, 1, 2, 3, 1, 4),
+                                  make(BOB, "bob", 3, 4, 1, 2, 4, 1),
+                                  make(RITA, "rita", 2, 3, 4, 1, 3, 2),
+                                  make(CAROL, "carol", 1, 2, 3, 4, 2, 3)}));
   const struct {
     std::string key, order;
   } cases[] = {
@@ -45,8 +45,8 @@ TEST_F(Selection, OrderByPicksTheUsageFigureCaseInsensitively) {
 }
 
 TEST_F(Selection, EqualKeysKeepSnapshotOrder) {
-  sb().write(kSnapshot, snapshot({row(kCarol, "carol", 1), row(kAlice, "alice", 2), row(kRita, "rita", 1),
-                                  row(kBob, "bob", 2), row(kAdmin, "admin", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(CAROL, "carol", 1), row(ALICE, "alice", 2), row(RITA, "rita", 1),
+                                  row(BOB, "bob", 2), row(ADMIN, "admin", 1)}));
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(order_of(r), "alice bob carol rita admin");
@@ -55,7 +55,7 @@ TEST_F(Selection, EqualKeysKeepSnapshotOrder) {
 TEST_F(Selection, MaxIsTestedAfterTheRowIsAppended) {
   std::vector<Row> rows;
   for (unsigned i = 0; i < 30; ++i) rows.push_back(row(20000 + i, "u" + std::to_string(i), i));
-  sb().write(kSnapshot, snapshot(rows));
+  sb().write(SNAPSHOT, snapshot(rows));
   const struct {
     std::vector<std::string> args;
     std::size_t count;
@@ -81,10 +81,10 @@ TEST_F(Selection, MaxIsTestedAfterTheRowIsAppended) {
 }
 
 TEST_F(Selection, MissingNamesAreFilledFromPasswordDatabaseAndPanel) {
-  Row kept = row(kBob, "", 3);
+  Row kept = row(BOB, "", 3);
   kept.domain = "own.test";  // the snapshot's own values win over the panel's
   kept.reseller = "self";
-  sb().write(kSnapshot, snapshot({row(kAlice, "", 4), kept, row(kNoEntry, "", 2), row(kCarol, "carol", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "", 4), kept, row(NO_ENTRY, "", 2), row(CAROL, "carol", 1)}));
   sb().data("users.tsv",
             "1001\talice\talice.test\trita\n"
             "1002\tbob\tpanel.test\trita\n"
@@ -104,14 +104,14 @@ TEST_F(Selection, MissingNamesAreFilledFromPasswordDatabaseAndPanel) {
   EXPECT_EQ(fields(2), "N/A,N/A,N/A");  // no password entry: the panel's record is not used
   EXPECT_EQ(fields(3), "carol,N/A,N/A");
   // One panel call with every row's uid, in snapshot order.
-  const auto calls = sb().calls(kPnx);
+  const auto calls = sb().calls(PNX);
   EXPECT_NE(std::find(calls.begin(), calls.end(), "kestrix-pnx-helper|user-info-sys|1001|1002|1010|1004"),
             calls.end());
 }
 
 TEST_F(Selection, FailedPanelCallLeavesDomainsUnknown) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 2), row(kBob, "bob", 1)}));
-  sb().answer(kPnx, "user-info-sys", "{\"users\": []}");  // missing member: does not decode
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(BOB, "bob", 1)}));
+  sb().answer(PNX, "user-info-sys", "{\"users\": []}");  // missing member: does not decode
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   // Held by name: a member of the temporary report would die before the loop.
@@ -124,7 +124,7 @@ TEST_F(Selection, FailedPanelCallLeavesDomainsUnknown) {
 }
 
 TEST_F(Selection, PatternsAreCaseSensitiveSubstrings) {
-  sb().write(kSnapshot, snapshot({row(20001, "lisa", 6), row(20002, "alice", 5), row(20003, "Lisa", 4),
+  sb().write(SNAPSHOT, snapshot({row(20001, "lisa", 6), row(20002, "alice", 5), row(20003, "Lisa", 4),
                                   row(20004, "eli", 3), row(20005, "a*b", 2), row(20006, "axb", 1)}));
   sb().data("users.tsv",
             "20001\tlisa\tshop.example.com\tr\n"
@@ -157,7 +157,7 @@ TEST_F(Selection, PatternsAreCaseSensitiveSubstrings) {
 }
 
 TEST_F(Selection, UsernameFilterNeverMatchesUnknownNames) {
-  sb().write(kSnapshot, snapshot({row(kNoEntry, "", 2), row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(NO_ENTRY, "", 2), row(ALICE, "alice", 1)}));
   for (const std::string pattern : {"", "N", "/"}) {
     SCOPED_TRACE(pattern);
     const RunResult r = sb().run({"--json", "--username", pattern});
@@ -167,12 +167,12 @@ TEST_F(Selection, UsernameFilterNeverMatchesUnknownNames) {
 }
 
 TEST_F(Selection, EmptySnapshotPrintsAnEmptyList) {
-  sb().write(kSnapshot, snapshot({}));
+  sb().write(SNAPSHOT, snapshot({}));
   const RunResult r = sb().run({"--json", "--max", "0"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["users"], json::array());
   // No rows, no panel lookup of them.
-  for (const auto& call : sb().calls(kPnx)) EXPECT_FALSE(call.starts_with("kestrix-pnx-helper|user-info-sys"));
+  for (const auto& call : sb().calls(PNX)) EXPECT_FALSE(call.starts_with("kestrix-pnx-helper|user-info-sys"));
 }
 
 }  // namespace
@@ -185,20 +185,20 @@ namespace {
 // too little for one panel call naming 20,000 uids: the lookup must be split,
 // and no row may lose its domain for it.
 TEST_F(Selection, PanelLookupIsSplitToFitTheArgumentLimit) {
-  constexpr unsigned kRows = 20000, kFirst = 2000;
+  constexpr unsigned ROWS = 20000, FIRST = 2000;
   std::vector<Row> rows;
   std::string table;
-  for (unsigned i = 0; i < kRows; ++i) {
-    const unsigned uid = kFirst + i;
-    rows.push_back(row(uid, "u" + std::to_string(uid), kRows - i));
+  for (unsigned i = 0; i < ROWS; ++i) {
+    const unsigned uid = FIRST + i;
+    rows.push_back(row(uid, "u" + std::to_string(uid), ROWS - i));
     table += std::to_string(uid) + "\tu" + std::to_string(uid) + "\td" + std::to_string(uid) + ".test\tr\n";
   }
-  sb().write(kSnapshot, snapshot(rows));
+  sb().write(SNAPSHOT, snapshot(rows));
   sb().data("users.tsv", table);
   const RunResult r = sb().run({"--json", "--max", "100000"}, {.stack_kib = 512, .timeout = std::chrono::seconds(120)});
   ASSERT_EQ(r.status, 0) << r.err;
   json doc = report(r);
-  ASSERT_EQ(doc["users"].size(), kRows);
+  ASSERT_EQ(doc["users"].size(), ROWS);
   std::size_t unfilled = 0;
   for (const auto& u : doc["users"])
     if (u.value("domain", "") != "d" + std::to_string(u.value("id", 0u)) + ".test") ++unfilled;
@@ -207,13 +207,13 @@ TEST_F(Selection, PanelLookupIsSplitToFitTheArgumentLimit) {
   // Every uid asked exactly once, in row order, over more than one call.
   std::vector<std::string> batches;
   std::string asked;
-  for (const auto& call : sb().calls(kPnx))
+  for (const auto& call : sb().calls(PNX))
     if (call.starts_with("kestrix-pnx-helper|user-info-sys|")) {
       batches.push_back(call);
       asked += call.substr(std::string_view("kestrix-pnx-helper|user-info-sys").size());
     }
   std::string expected;
-  for (unsigned i = 0; i < kRows; ++i) expected += "|" + std::to_string(kFirst + i);
+  for (unsigned i = 0; i < ROWS; ++i) expected += "|" + std::to_string(FIRST + i);
   EXPECT_GT(batches.size(), 1u);
   EXPECT_TRUE(asked == expected) << "uids asked differ from the rows' uids";
 }

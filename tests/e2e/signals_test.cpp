@@ -13,7 +13,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::string_view kStandinData = "/usr/share/kestrix3/standin/";
+constexpr std::string_view STANDIN_DATA = "/usr/share/kestrix3/standin/";
 
 // Gone, or dead and only waiting for pid 1 to collect it.
 bool process_gone(pid_t pid) {
@@ -40,7 +40,7 @@ class Signals : public E2E {
   // program once the hung child has started.
   void expect_child_ends_with_run(std::string_view tool, std::string_view request, int sig) {
     SCOPED_TRACE(::testing::Message() << tool << " " << request << ", signal " << sig);
-    const std::string pidfile = std::string(kStandinData) + std::string(tool) + "." +
+    const std::string pidfile = std::string(STANDIN_DATA) + std::string(tool) + "." +
                                 std::string(request) + ".pid";
     sb().remove(pidfile);
     sb().hang(tool, request);
@@ -59,13 +59,13 @@ class Signals : public E2E {
 
 TEST_F(Signals, HelperDiesWithTheRunWhateverEndsIt) {
   for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL})
-    expect_child_ends_with_run(kPnx, "panel-feature", sig);
+    expect_child_ends_with_run(PNX, "panel-feature", sig);
 }
 
 TEST_F(Signals, OutsideToolDiesWithTheRun) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   sb().install_dbadm();
-  for (const int sig : {SIGTERM, SIGKILL}) expect_child_ends_with_run(kDbadm, "list", sig);
+  for (const int sig : {SIGTERM, SIGKILL}) expect_child_ends_with_run(DBADM, "list", sig);
 }
 
 }  // namespace

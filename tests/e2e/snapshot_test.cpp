@@ -8,7 +8,7 @@
 namespace e2e {
 namespace {
 
-constexpr std::string_view kParseError = "Error: Failed to parse /var/kro/nimbrel_top.json\n\nCaused by:\n    ";
+constexpr std::string_view PARSE_ERROR = "Error: Failed to parse /var/kro/nimbrel_top.json\n\nCaused by:\n    ";
 
 std::string empty_report(double ts) {
   return "{\n"
@@ -35,7 +35,7 @@ TEST_F(SnapshotFile, MissingFileGivesAnEmptyReportStampedNow) {
 }
 
 TEST_F(SnapshotFile, UndecodableTextIsReadLikeAMissingFile) {
-  sb().write(kSnapshot, "{\"timestamp\": 5, \"users\": [], \"x\": \"\xff\xfe\"}");
+  sb().write(SNAPSHOT, "{\"timestamp\": 5, \"users\": [], \"x\": \"\xff\xfe\"}");
   const double before = now_seconds();
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
@@ -45,14 +45,14 @@ TEST_F(SnapshotFile, UndecodableTextIsReadLikeAMissingFile) {
 }
 
 TEST_F(SnapshotFile, UnreadableByTheCallerIsReadLikeAMissingFile) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}), 0600);
-  const RunResult r = sb().run({"--json"}, {.uid = kAlice});
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}), 0600);
+  const RunResult r = sb().run({"--json"}, {.uid = ALICE});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["users"], json::array());
 }
 
 TEST_F(SnapshotFile, EmptyFileIsAFatalErrorAtLine1Column0) {
-  sb().write(kSnapshot, "");
+  sb().write(SNAPSHOT, "");
   const RunResult r = sb().run({"--json"});
   EXPECT_EQ(r.status, 1) << r;
   EXPECT_EQ(r.out, "");
@@ -78,11 +78,11 @@ TEST_F(SnapshotFile, DecodingErrorsNameTheFaultAndItsPosition) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    sb().write(kSnapshot, c.text);
+    sb().write(SNAPSHOT, c.text);
     const RunResult r = sb().run({"--json"});
     EXPECT_EQ(r.status, 1) << r;
     EXPECT_EQ(r.out, "");
-    const std::string want = std::string(kParseError) + c.message + " at line ";
+    const std::string want = std::string(PARSE_ERROR) + c.message + " at line ";
     EXPECT_EQ(r.err.substr(0, want.size()), want) << r.err;
     EXPECT_TRUE(std::regex_search(r.err, std::regex(" at line [0-9]+ column [0-9]+\n$"))) << r.err;
   }
@@ -93,27 +93,27 @@ TEST_F(SnapshotFile, OutOfRangeAndNonIntegralNumbersAreRejected) {
   const std::string limit = R"("limit": {"cpu": {"all": 1}, "io": {"all": 1}, "iops": 1, "ep": 1, "mem": 1, "pno": 1})";
   for (const std::string id : {"4294967296", "-1", "1.5", "1e3"}) {
     SCOPED_TRACE(id);
-    sb().write(kSnapshot, "{\"users\": [{\"id\": " + id + ", " + usage + ", " + limit + "}]}");
+    sb().write(SNAPSHOT, "{\"users\": [{\"id\": " + id + ", " + usage + ", " + limit + "}]}");
     const RunResult r = sb().run({"--json"});
     EXPECT_EQ(r.status, 1) << r;
-    EXPECT_EQ(r.err.substr(0, kParseError.size()), kParseError);
+    EXPECT_EQ(r.err.substr(0, PARSE_ERROR.size()), PARSE_ERROR);
   }
   // The largest uid decodes.
-  sb().write(kSnapshot, "{\"users\": [{\"id\": 4294967295, " + usage + ", " + limit + "}]}");
-  sb().write(kConfig, "hide_kro_more_than_maxuid = no\n");
+  sb().write(SNAPSHOT, "{\"users\": [{\"id\": 4294967295, " + usage + ", " + limit + "}]}");
+  sb().write(CONFIG, "hide_kro_more_than_maxuid = no\n");
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["users"][0]["id"], 4294967295u);
 }
 
 TEST_F(SnapshotFile, DeepNestingIsAnErrorNotACrash) {
-  sb().write(kSnapshot, "{\"resellers\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
+  sb().write(SNAPSHOT, "{\"resellers\": " + std::string(100000, '[') + std::string(100000, ']') + "}");
   RunResult r = sb().run({"--json"});
   EXPECT_EQ(r.signal, 0) << r;
   EXPECT_EQ(r.status, 1) << r;
-  EXPECT_EQ(r.err.substr(0, kParseError.size()), kParseError);
+  EXPECT_EQ(r.err.substr(0, PARSE_ERROR.size()), PARSE_ERROR);
 
-  sb().write(kSnapshot, "{\"resellers\": " + std::string(100, '[') + std::string(100, ']') + "}");
+  sb().write(SNAPSHOT, "{\"resellers\": " + std::string(100, '[') + std::string(100, ']') + "}");
   r = sb().run({"--json"});
   EXPECT_EQ(r.status, 0) << r;
 }
@@ -129,7 +129,7 @@ TEST_F(SnapshotFile, SmallDocumentsDecodeWithTheirDefaults) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    sb().write(kSnapshot, c.text);
+    sb().write(SNAPSHOT, c.text);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_NE(r.out.find("\n  \"timestamp\": " + c.timestamp + ",\n"), std::string::npos) << r.out;
@@ -138,7 +138,7 @@ TEST_F(SnapshotFile, SmallDocumentsDecodeWithTheirDefaults) {
 }
 
 TEST_F(SnapshotFile, FullReportIsPrintedByteForByte) {
-  sb().write(kSnapshot, R"({"timestamp": 1700000000.5, "extra": {"x": [1, 2]},
+  sb().write(SNAPSHOT, R"({"timestamp": 1700000000.5, "extra": {"x": [1, 2]},
  "users": [
   {"id": 1001, "username": "alice", "domain": "a\"b\\c\u0001\t\u00e9.test", "reseller": "rita",
    "usage": {"cpu": {"all": 12.5, "mysql": null}, "io": {"all": 1e16, "mysql": "n/a"},
@@ -249,7 +249,7 @@ TEST_F(SnapshotFile, FullReportIsPrintedByteForByte) {
 }
 
 TEST_F(SnapshotFile, FailedWriteIsNotReportedAsSuccess) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   const RunResult r = sb().run({"--json"}, {.stdout_path = "/dev/full"});
   EXPECT_EQ(r.signal, 0) << r;
   EXPECT_NE(r.status, 0) << r;
@@ -257,7 +257,7 @@ TEST_F(SnapshotFile, FailedWriteIsNotReportedAsSuccess) {
 }
 
 TEST_F(SnapshotFile, ReaderThatWentAwayEndsTheRunQuietly) {
-  sb().write(kSnapshot, snapshot({row(kAlice, "alice", 1)}));
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
   const RunResult r = sb().run({"--json"}, {.stdout_closed_pipe = true});
   EXPECT_EQ(r.signal, SIGPIPE) << r;
   EXPECT_EQ(r.err, "");

@@ -10,14 +10,14 @@ class UidMax : public E2E {
   void SetUp() override {
     E2E::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    sb().write(kSnapshot, snapshot({row(60001, "above", 3), row(60000, "edge", 2), row(4294967295u, "top", 1),
-                                    row(kAlice, "alice", 0)}));
+    sb().write(SNAPSHOT, snapshot({row(60001, "above", 3), row(60000, "edge", 2), row(4294967295u, "top", 1),
+                                    row(ALICE, "alice", 0)}));
   }
   std::vector<std::string> shown(const RunResult& r) { return usernames(report(r)); }
 };
 
-const std::vector<std::string> kHidden{"edge", "alice"};
-const std::vector<std::string> kAll{"above", "edge", "top", "alice"};
+const std::vector<std::string> HIDDEN{"edge", "alice"};
+const std::vector<std::string> ALL{"above", "edge", "top", "alice"};
 
 TEST_F(UidMax, ConfigurationDecidesWhetherRowsAboveUidMaxAreHidden) {
   const struct {
@@ -50,21 +50,21 @@ TEST_F(UidMax, ConfigurationDecidesWhetherRowsAboveUidMaxAreHidden) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.config ? "config:\n" + *c.config : "no config");
-    if (c.config) sb().write(kConfig, *c.config);
-    else sb().remove(kConfig);
+    if (c.config) sb().write(CONFIG, *c.config);
+    else sb().remove(CONFIG);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
-    EXPECT_EQ(shown(r), c.hidden ? kHidden : kAll);
+    EXPECT_EQ(shown(r), c.hidden ? HIDDEN : ALL);
   }
 }
 
 TEST_F(UidMax, UnreadableConfigurationCountsAsAbsent) {
-  sb().write(kConfig, "hide_kro_more_than_maxuid = no\n", 0600);
-  sb().write(kSnapshot, snapshot({row(60001, "alice", 1), row(kAlice, "alice", 0)}));
-  const RunResult again = sb().run({"--json"}, {.uid = kAlice});
+  sb().write(CONFIG, "hide_kro_more_than_maxuid = no\n", 0600);
+  sb().write(SNAPSHOT, snapshot({row(60001, "alice", 1), row(ALICE, "alice", 0)}));
+  const RunResult again = sb().run({"--json"}, {.uid = ALICE});
   ASSERT_EQ(again.status, 0) << again;
   ASSERT_EQ(report(again)["users"].size(), 1u);
-  EXPECT_EQ(report(again)["users"][0]["id"], kAlice);
+  EXPECT_EQ(report(again)["users"][0]["id"], ALICE);
 }
 
 TEST_F(UidMax, UidMaxComesFromLoginDefs) {
@@ -72,17 +72,17 @@ TEST_F(UidMax, UidMaxComesFromLoginDefs) {
     std::optional<std::string> defs;
     std::vector<std::string> shown;
   } cases[] = {
-      {std::nullopt, kHidden},  // default 60000
+      {std::nullopt, HIDDEN},  // default 60000
       {"UID_MAX 60001\n", {"above", "edge", "alice"}},
       {"UID_MAX\t1001\n", {"alice"}},
       {"#UID_MAX 100\nUID_MAX abc\nUID_MAX=5\nUID_MAX\nUID_MAX 60001 # comment\nUID_MAX 1\n", {"above", "edge", "alice"}},
-      {"UID_MAX -1\nUID_MAX 4294967296\n", kHidden},
-      {"UID_MAX 4294967295\n", kAll},
+      {"UID_MAX -1\nUID_MAX 4294967296\n", HIDDEN},
+      {"UID_MAX 4294967295\n", ALL},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.defs ? *c.defs : "no login.defs");
-    if (c.defs) sb().write(kLoginDefs, "UID_MIN 1000\n" + *c.defs);
-    else sb().remove(kLoginDefs);
+    if (c.defs) sb().write(LOGIN_DEFS, "UID_MIN 1000\n" + *c.defs);
+    else sb().remove(LOGIN_DEFS);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(shown(r), c.shown);
@@ -92,7 +92,7 @@ TEST_F(UidMax, UidMaxComesFromLoginDefs) {
 TEST_F(UidMax, HiddenRowsAreNotLookedUp) {
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  const auto calls = sb().calls(kPnx);
+  const auto calls = sb().calls(PNX);
   EXPECT_NE(std::find(calls.begin(), calls.end(), "kestrix-pnx-helper|user-info-sys|60000|1001"), calls.end());
 }
 

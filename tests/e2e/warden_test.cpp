@@ -12,14 +12,14 @@ class Warden : public E2E {
   void SetUp() override {
     E2E::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    sb().write(kSnapshot, snapshot({row(kAlice, "alice", 2), row(kRita, "rita", 1)}));
+    sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(RITA, "rita", 1)}));
   }
-  static constexpr time_t kLongAgo = 1000000000;  // 2001
+  static constexpr time_t LONG_AGO = 1000000000;  // 2001
 
   void plant_old_timestamp(mode_t mode = 0666) {
-    sb().write(kWardenTs, "keep me\n", mode);
-    const struct utimbuf old {kLongAgo, kLongAgo};
-    ASSERT_EQ(::utime(sb().host_path(kWardenTs).c_str(), &old), 0);
+    sb().write(WARDEN_TS, "keep me\n", mode);
+    const struct utimbuf old {LONG_AGO, LONG_AGO};
+    ASSERT_EQ(::utime(sb().host_path(WARDEN_TS).c_str(), &old), 0);
   }
 };
 
@@ -47,7 +47,7 @@ TEST_F(Warden, StateComesFromDbadm) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    sb().answer(kDbadm, "list", c.out, c.rc, c.err);
+    sb().answer(DBADM, "list", c.out, c.rc, c.err);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
     json doc = report(r);
@@ -56,7 +56,7 @@ TEST_F(Warden, StateComesFromDbadm) {
     if (doc.contains("context")) got["context"] = doc["context"];
     EXPECT_EQ(got, c.expected);
   }
-  for (const auto& call : sb().calls(kDbadm)) EXPECT_EQ(call, "dbadm|list");
+  for (const auto& call : sb().calls(DBADM)) EXPECT_EQ(call, "dbadm|list");
 }
 
 TEST_F(Warden, WithoutDbadmTheServiceIsDisabledAndNothingRuns) {
@@ -66,8 +66,8 @@ TEST_F(Warden, WithoutDbadmTheServiceIsDisabledAndNothingRuns) {
   EXPECT_EQ(doc["mySqlWard"], "disabled");
   EXPECT_FALSE(doc.contains("warning"));
   EXPECT_FALSE(doc.contains("context"));
-  EXPECT_EQ(sb().calls(kDbpeek), std::vector<std::string>{});
-  EXPECT_EQ(sb().calls(kWard), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
+  EXPECT_EQ(sb().calls(DBPEEK), std::vector<std::string>{});
+  EXPECT_EQ(sb().calls(WARD), std::vector<std::string>{"kestrix-ward-helper|warden-mode"});
 }
 
 TEST_F(Warden, DbadmThatIsADirectoryCountsAsAbsent) {
@@ -88,11 +88,11 @@ TEST_F(Warden, DbadmThatCannotBeStartedIsAnError) {
 
 TEST_F(Warden, OnlyRootRunsDbadm) {
   sb().install_dbadm();
-  sb().answer(kDbadm, "list", "can't connect to socket\n", 1);
-  const RunResult r = sb().run({"--json"}, {.uid = kAlice});
+  sb().answer(DBADM, "list", "can't connect to socket\n", 1);
+  const RunResult r = sb().run({"--json"}, {.uid = ALICE});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["mySqlWard"], "enabled");
-  EXPECT_EQ(sb().calls(kDbadm), std::vector<std::string>{});
+  EXPECT_EQ(sb().calls(DBADM), std::vector<std::string>{});
 }
 
 TEST_F(Warden, ModeIsTheHelpersTrimmedAnswer) {
@@ -107,7 +107,7 @@ TEST_F(Warden, ModeIsTheHelpersTrimmedAnswer) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("[" + c.out + "] exit " + std::to_string(c.rc));
-    sb().answer(kWard, "warden-mode", c.out, c.rc);
+    sb().answer(WARD, "warden-mode", c.out, c.rc);
     const RunResult r = sb().run({"--json"});
     ASSERT_EQ(r.status, 0) << r;
     EXPECT_EQ(report(r)["mySqlWardMode"], c.mode);
@@ -122,12 +122,12 @@ TEST_F(Warden, MissingWardenHelperGivesModeNone) {
 TEST_F(Warden, RootCreatesTheTimestampFileHonouringTheUmask) {
   for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{0}}) {
     SCOPED_TRACE(mask);
-    sb().remove(kWardenTs);
+    sb().remove(WARDEN_TS);
     const time_t before = ::time(nullptr);
     const RunResult r = sb().run({"--json"}, {.umask = mask});
     ASSERT_EQ(r.status, 0) << r;
-    ASSERT_TRUE(sb().exists(kWardenTs));
-    const struct stat st = sb().lstat(kWardenTs);
+    ASSERT_TRUE(sb().exists(WARDEN_TS));
+    const struct stat st = sb().lstat(WARDEN_TS);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
     EXPECT_GE(st.st_mtime, before);
@@ -139,10 +139,10 @@ TEST_F(Warden, TouchingKeepsTheContentAndRenewsTheTimes) {
   plant_old_timestamp();
   const time_t before = ::time(nullptr);
   ASSERT_EQ(sb().run({"--json"}).status, 0);
-  const struct stat st = sb().lstat(kWardenTs);
+  const struct stat st = sb().lstat(WARDEN_TS);
   EXPECT_GE(st.st_mtime, before);
   EXPECT_GE(st.st_atime, before);
-  EXPECT_EQ(sb().read(kWardenTs), "keep me\n");
+  EXPECT_EQ(sb().read(WARDEN_TS), "keep me\n");
 }
 
 TEST_F(Warden, OnlyRootAndAcceptedResellersTouchTheTimestamp) {
@@ -152,10 +152,10 @@ TEST_F(Warden, OnlyRootAndAcceptedResellersTouchTheTimestamp) {
     RunOptions opts;
     bool touched;
   } cases[] = {
-      {"ordinary user", {"--json"}, {.uid = kAlice}, false},
-      {"reseller without the option", {"--json"}, {.uid = kRita}, false},
-      {"reseller naming himself", {"--json", "--for-reseller", "rita"}, {.uid = kRita}, true},
-      {"reseller naming another", {"--json", "--for-reseller", "alice"}, {.uid = kRita}, false},
+      {"ordinary user", {"--json"}, {.uid = ALICE}, false},
+      {"reseller without the option", {"--json"}, {.uid = RITA}, false},
+      {"reseller naming himself", {"--json", "--for-reseller", "rita"}, {.uid = RITA}, true},
+      {"reseller naming another", {"--json", "--for-reseller", "alice"}, {.uid = RITA}, false},
       {"root in a user namespace", {"--json"}, {.userns = true}, false},
       {"root", {"--json"}, {}, true},
       {"root naming a reseller", {"--json", "-r", "rita"}, {}, true},
@@ -164,7 +164,7 @@ TEST_F(Warden, OnlyRootAndAcceptedResellersTouchTheTimestamp) {
     SCOPED_TRACE(c.name);
     plant_old_timestamp();
     sb().run(c.args, c.opts);
-    EXPECT_EQ(sb().lstat(kWardenTs).st_mtime != kLongAgo, c.touched);
+    EXPECT_EQ(sb().lstat(WARDEN_TS).st_mtime != LONG_AGO, c.touched);
   }
 }
 
@@ -172,35 +172,35 @@ TEST_F(Warden, ReadOnlyKroDirectoryDoesNotChangeTheOutcome) {
   const RunResult r = sb().run({"--json"}, {.ro_kro = true});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(usernames(report(r)), (std::vector<std::string>{"alice", "rita"}));
-  EXPECT_FALSE(sb().exists(kWardenTs));
+  EXPECT_FALSE(sb().exists(WARDEN_TS));
 }
 
 TEST_F(Warden, PlantedLinkIsNotFollowed) {
   // Inside the sandbox this absolute path is a file root may create; the
   // tool must refuse to reach it through the link.
   const std::string victim = "/etc/victim";
-  sb().symlink(victim, kWardenTs);
+  sb().symlink(victim, WARDEN_TS);
   const std::string old_target = sb().host_path("/etc/old-victim");
   sb().write("/etc/old-victim", "old\n");
-  const struct utimbuf old {kLongAgo, kLongAgo};
+  const struct utimbuf old {LONG_AGO, LONG_AGO};
   ASSERT_EQ(::utime(old_target.c_str(), &old), 0);
 
   RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_FALSE(sb().exists(victim)) << "a link at the timestamp path created its target";
 
-  sb().symlink("/etc/old-victim", kWardenTs);
+  sb().symlink("/etc/old-victim", WARDEN_TS);
   r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
-  EXPECT_EQ(sb().lstat("/etc/old-victim").st_mtime, kLongAgo) << "a link at the timestamp path was followed";
+  EXPECT_EQ(sb().lstat("/etc/old-victim").st_mtime, LONG_AGO) << "a link at the timestamp path was followed";
 }
 
 TEST_F(Warden, PlantedFifoDoesNotHangTheRun) {
-  sb().fifo(kWardenTs);
+  sb().fifo(WARDEN_TS);
   const RunResult r = sb().run({"--json"}, {.timeout = std::chrono::seconds(10)});
   EXPECT_FALSE(r.timed_out) << "the run blocked on a FIFO at the timestamp path";
   EXPECT_EQ(r.status, 0) << r;
-  EXPECT_TRUE(S_ISFIFO(sb().lstat(kWardenTs).st_mode));
+  EXPECT_TRUE(S_ISFIFO(sb().lstat(WARDEN_TS).st_mode));
 }
 
 }  // namespace
@@ -213,10 +213,10 @@ namespace {
 // counts as a failed run once its bound has passed.
 TEST_F(Warden, HungToolsAreGivenUpOn) {
   sb().install_dbadm();
-  sb().hang(kWard, "warden-mode");
-  sb().hang(kDbpeek, "-c");
+  sb().hang(WARD, "warden-mode");
+  sb().hang(DBPEEK, "-c");
   // Not root: the service counts as enabled without dbadm, so dbpeek runs.
-  RunResult r = sb().run({"--json"}, {.uid = kAlice, .timeout = std::chrono::seconds(150)});
+  RunResult r = sb().run({"--json"}, {.uid = ALICE, .timeout = std::chrono::seconds(150)});
   ASSERT_FALSE(r.timed_out) << r;
   ASSERT_EQ(r.status, 0) << r;
   json doc = report(r);
@@ -225,7 +225,7 @@ TEST_F(Warden, HungToolsAreGivenUpOn) {
   EXPECT_EQ(usernames(doc), std::vector<std::string>{"alice"});
 
   sb().remove("/usr/share/kestrix3/standin/kestrix-ward-helper.warden-mode.hang");
-  sb().hang(kDbadm, "list");
+  sb().hang(DBADM, "list");
   r = sb().run({"--json"}, {.timeout = std::chrono::seconds(150)});
   ASSERT_FALSE(r.timed_out) << r;
   ASSERT_EQ(r.status, 0) << r;

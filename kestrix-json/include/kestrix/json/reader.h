@@ -4,7 +4,7 @@
 // first fault with the messages and positions of a typed, serde-style
 // decoder ("missing field `id` at line 3 column 7"). Records, sequences and
 // maps are read with the helpers in record.h; arbitrary values are built as
-// nlohmann::json. Nesting of arrays and objects is limited to kMaxDepth.
+// nlohmann::json. Nesting of arrays and objects is limited to MAX_DEPTH.
 //
 // Every bool function returns false, and every step Step::Failed, after
 // recording the first failure; once a read has failed the reader is only
@@ -20,11 +20,11 @@
 
 namespace kestrix::json {
 
-inline constexpr int kMaxDepth = 128;
+inline constexpr int MAX_DEPTH = 128;
 
 // The message of a decode that ran out of memory; reader messages always
 // end in a position, so it cannot be mistaken for one.
-inline constexpr std::string_view kOutOfMemory = "out of memory";
+inline constexpr std::string_view OUT_OF_MEMORY = "out of memory";
 
 struct DecodeError {
   std::string description;  // "missing field `id`"
@@ -130,7 +130,7 @@ class Reader {
 
   std::string_view text_;
   std::size_t pos_ = 0;
-  int remaining_depth_ = kMaxDepth;
+  int remaining_depth_ = MAX_DEPTH;
   bool first_ = true;  // nothing read yet in the container opened last
   DecodeError error_;
   std::string scratch_;  // keys that hold escapes

@@ -340,7 +340,7 @@ bool read_record(Reader& r, const RecordType<R, N>& type, R& out) {
 // Reads a whole document with `read_top`, then requires the end of input.
 // The error is the reader's message with its position.
 // Running out of memory is not a fault of the text: it gives the message
-// kOutOfMemory, which carries no position.
+// OUT_OF_MEMORY, which carries no position.
 template <class T, class F>
 std::expected<T, std::string> decode(std::string_view text, F&& read_top) {
   try {
@@ -349,9 +349,9 @@ std::expected<T, std::string> decode(std::string_view text, F&& read_top) {
     if (!read_top(r, out) || !r.finish()) return std::unexpected(r.message());
     return out;
   } catch (const std::bad_alloc&) {
-    return std::unexpected(std::string(kOutOfMemory));
+    return std::unexpected(std::string(OUT_OF_MEMORY));
   } catch (const std::length_error&) {
-    return std::unexpected(std::string(kOutOfMemory));
+    return std::unexpected(std::string(OUT_OF_MEMORY));
   }
 }
 
