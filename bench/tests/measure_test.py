@@ -10,8 +10,8 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 loader = importlib.machinery.SourceFileLoader("bench_run", os.path.join(HERE, "..", "run"))
-spec = importlib.util.spec_from_loader("bench_run", loader)
-bench_run = importlib.util.module_from_spec(spec)
+module_spec = importlib.util.spec_from_loader("bench_run", loader)
+bench_run = importlib.util.module_from_spec(module_spec)
 loader.exec_module(bench_run)
 
 MIB = 1024  # measure() counts KiB
