@@ -45,6 +45,9 @@ struct Field {
   // Writes the key and the value, or nothing when the value is left out.
   // Null for a member whose type has no write().
   void (*write)(Writer&, std::string_view key, const R&) = nullptr;
+  // Whether `write` is set. Kept apart because a sanitizing build will not
+  // compare a lambda's function pointer with null in a constant expression.
+  bool writable = false;
 };
 
 namespace detail {
@@ -251,8 +254,10 @@ constexpr Field<typename detail::MemberOf<decltype(Member)>::Record> field(std::
   using R = typename detail::MemberOf<decltype(Member)>::Record;
   using T = typename detail::MemberOf<decltype(Member)>::Type;
   Field<R> f{name, need, [](Reader& r, R& rec) { return read(r, rec.*Member); }};
-  if constexpr (Writable<T>)
+  if constexpr (Writable<T>) {
     f.write = [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, rec.*Member); };
+    f.writable = true;
+  }
   return f;
 }
 
@@ -263,7 +268,8 @@ template <auto Get>
 constexpr Field<typename detail::GetterOf<decltype(Get)>::Record> written(std::string_view name) {
   using R = typename detail::GetterOf<decltype(Get)>::Record;
   return Field<R>{name, Need::Defaulted, nullptr,
-                  [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, Get(rec)); }};
+                  [](Writer& w, std::string_view key, const R& rec) { detail::put(w, key, Get(rec)); },
+                  true};
 }
 
 // True when every field of the table can be written and no name needs an
@@ -272,7 +278,7 @@ constexpr Field<typename detail::GetterOf<decltype(Get)>::Record> written(std::s
 template <class R, std::size_t N>
 constexpr bool writes_all(const RecordType<R, N>& type) {
   for (const Field<R>& f : type.fields) {
-    if (!f.write) return false;
+    if (!f.writable) return false;
     for (char c : f.name)
       if (static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\') return false;
   }
