@@ -15,15 +15,16 @@ namespace {
 // One table per record, read and written alike: a field added here is
 // read from the snapshot and printed in the report.
 
-constexpr kj::RecordType<CpuUsage, 2> CPU_USAGE{
-    "CpuUsage",
-    {{field<&CpuUsage::all>("all", Need::Required),
-      field<&CpuUsage::mysql>("mysql", Need::Defaulted)}}};
+// CPU and I/O share their fields too: the whole figure and the database's part.
+template <class Pair>
+constexpr kj::RecordType<Pair, 2> pair_type(std::string_view name) {
+  return {name,
+          {{field<&Pair::all>("all", Need::Required),
+            field<&Pair::mysql>("mysql", Need::Defaulted)}}};
+}
 
-constexpr kj::RecordType<IoUsage, 2> IO_USAGE{
-    "IoUsage",
-    {{field<&IoUsage::all>("all", Need::Required),
-      field<&IoUsage::mysql>("mysql", Need::Defaulted)}}};
+constexpr auto CPU_USAGE = pair_type<CpuUsage>("CpuUsage");
+constexpr auto IO_USAGE = pair_type<IoUsage>("IoUsage");
 
 // Usage and limits share their fields; only the record name differs.
 template <class Figures>
