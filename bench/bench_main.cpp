@@ -58,7 +58,9 @@ class NullSink final : public kestrix::json::Sink {
 
 void BM_RenderReport(benchmark::State& state) {
   kestrix::cli::ReportDocument doc;
-  doc.users = kestrix::cli::decode_snapshot(snapshot_text())->users;
+  const auto data = kestrix::cli::decode_snapshot(snapshot_text());
+  for (const auto& entry : data->users)
+    doc.users.push_back(kestrix::cli::decode_row(entry.text).value());
   doc.warden.state = "enabled";
   doc.warden_mode = "all";
   std::size_t bytes = 0;
@@ -73,10 +75,11 @@ BENCHMARK(BM_RenderReport)->Unit(benchmark::kMillisecond);
 
 // Sorting all rows, then walking them until --max rows are accepted.
 void BM_SortAndSelect(benchmark::State& state) {
-  const auto rows = kestrix::cli::decode_snapshot(snapshot_text())->users;
   kestrix::cli::Cli cli;
   cli.json = true;
   cli.order_by = "io";
+  const auto rows =
+      kestrix::cli::decode_snapshot(snapshot_text(), kestrix::cli::usage_key(cli.order_by))->users;
   cli.max = static_cast<std::uint64_t>(state.range(0));
   kestrix::cli::NamesByUid names;
   kestrix::cli::PanelInfoByUid panel;

@@ -23,15 +23,17 @@ TEST(BenchInputs, SampledSnapshotDecodesToEveryRowAtTheDaemonsSize) {
   auto data = kestrix::cli::decode_snapshot(text);
   ASSERT_TRUE(data.has_value()) << data.error();
   ASSERT_EQ(data->users.size(), rows);
-  EXPECT_EQ(data->users.front().id, 1000u);
-  EXPECT_EQ(data->users.back().id, 1000u + rows - 1);
-  EXPECT_EQ(data->users[7].username, "user7");
-  const auto no_reseller = std::ranges::count_if(data->users, [](const auto& u) { return u.reseller.empty(); });
+  std::vector<kestrix::cli::TopUser> users;
+  for (const auto& entry : data->users) users.push_back(kestrix::cli::decode_row(entry.text).value());
+  EXPECT_EQ(users.front().id, 1000u);
+  EXPECT_EQ(users.back().id, 1000u + rows - 1);
+  EXPECT_EQ(users[7].username, "user7");
+  const auto no_reseller = std::ranges::count_if(users, [](const auto& u) { return u.reseller.empty(); });
   EXPECT_EQ(no_reseller, static_cast<std::ptrdiff_t>(rows / 10));
   // Left-out defaults still decode to them.
-  EXPECT_EQ(data->users[1].limit.cpu.mysql, 0.0);
-  EXPECT_FALSE(data->users[1].restricted);
-  EXPECT_TRUE(data->users[0].restricted);
+  EXPECT_EQ(users[1].limit.cpu.mysql, 0.0);
+  EXPECT_FALSE(users[1].restricted);
+  EXPECT_TRUE(users[0].restricted);
 }
 
 TEST(BenchInputs, PanelAnswerNamesEveryAccountOfThePasswordDatabase) {

@@ -14,6 +14,13 @@ const char* check_reader(std::string_view text) {
   auto value = json::decode<nlohmann::json>(text);
   if (!snapshot && !position_inside(snapshot.error(), text)) return "snapshot error position";
   if (!value && !position_inside(value.error(), text)) return "reader error position";
+  // Rows are decoded a second time from the text each entry keeps.
+  if (snapshot)
+    for (const cli::RowEntry& entry : snapshot->users) {
+      auto row = cli::decode_row(entry.text);
+      if (!row || row->id != entry.id || row->username != entry.username)
+        return "a row's text does not decode to its entry";
+    }
 
   if (!is_utf8(text)) return nullptr;  // the loaders refuse such text before decoding
   if (text.starts_with("\xEF\xBB\xBF")) return nullptr;  // the other parser skips a BOM

@@ -52,7 +52,7 @@ int print_report(const ReportDocument& doc) {
   return 0;
 }
 
-PanelInfoByUid panel_info_for(const std::vector<TopUser>& rows) {
+PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
   if (rows.empty()) return {};
   auto lookup = plugins::user_info_sys(row_uids(rows));
   if (!lookup) {
@@ -79,7 +79,7 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<TopUser>& rows,
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<RowEntry>& rows,
                                        const NamesByUid& names) {
   if (!merge_mysql) return {};
   auto limits = plugins::ward_limits(ward_limit_names(rows, names));
@@ -90,8 +90,9 @@ plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<TopUs
   return std::move(*limits);
 }
 
-// What a report run holds until its document is out: at scale every row of
-// the snapshot, the password database and the panel's answer.
+// What a report run holds until its document is out: at scale the
+// snapshot's text and an entry per row, the password database and the
+// panel's answer.
 struct RunTables {
   SavedTopData snapshot;
   NamesByUid names;
@@ -152,7 +153,7 @@ int run(const std::vector<std::string>& argv) {
   doc.warden_mode = core::query_warden_mode(plugins::WARD_HELPER_PATH);
   const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
 
-  auto snapshot = read_saved_top_data(whole_seconds_now());
+  auto snapshot = read_saved_top_data(whole_seconds_now(), usage_key(cli.order_by));
   if (!snapshot) {
     print_stderr(error_report(snapshot.error()));
     return 1;
@@ -160,7 +161,7 @@ int run(const std::vector<std::string>& argv) {
   auto tables = std::make_unique<RunTables>();
   RunTables& t = *tables;
   t.snapshot = std::move(*snapshot);
-  std::vector<TopUser>& rows = t.snapshot.users;
+  std::vector<RowEntry>& rows = t.snapshot.users;
   if (core::load_config().hide_kro_more_than_maxuid)
     drop_rows_above_uid_max(rows, core::read_uid_max());
 
@@ -175,7 +176,12 @@ int run(const std::vector<std::string>& argv) {
   t.order = sort_order(rows, cli.order_by, t.db_usage, t.names);
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};
-  doc.users = select_rows(rows, t.order, inputs);
+  auto selected = select_rows(rows, t.order, inputs);
+  if (!selected) {
+    print_stderr(error_report(decode_failure(std::move(selected.error()))));
+    return 1;
+  }
+  doc.users = std::move(*selected);
   doc.resellers =
       shape_resellers(std::move(t.snapshot.resellers), caller.is_root, cli.for_reseller, t.names);
   if (cli.hide_mysql) hide_mysql_data(doc.users);

@@ -24,14 +24,14 @@ PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts) {
   return table;
 }
 
-std::vector<std::int64_t> row_uids(const std::vector<TopUser>& rows) {
+std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
   std::vector<std::int64_t> uids;
   uids.reserve(rows.size());
   for (const auto& row : rows) uids.push_back(row.id);
   return uids;
 }
 
-std::vector<std::string> ward_limit_names(const std::vector<TopUser>& rows,
+std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
                                           const NamesByUid& names) {
   std::vector<std::string> out;
   out.reserve(rows.size());

@@ -18,11 +18,11 @@ NamesByUid names_by_uid(std::vector<core::RegularUser>&& users);
 // The panel's accounts with "N/A" for an empty domain or reseller.
 PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts);
 
-std::vector<std::int64_t> row_uids(const std::vector<TopUser>& rows);
+std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows);
 
 // The login names of the rows in row order: a username unless it is "N/A",
 // else the uid's password-database name, else nothing.
-std::vector<std::string> ward_limit_names(const std::vector<TopUser>& rows,
+std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
                                           const NamesByUid& names);
 
 }  // namespace kestrix::cli

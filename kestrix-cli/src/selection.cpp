@@ -26,7 +26,7 @@ SortField sort_field(std::string_view order_by) {
 
 // Rows are sorted before their usernames are filled, so the database
 // figures fall back to the password database name themselves.
-const core::DbWardStats* db_stats_of(const TopUser& row, const core::DbUsageTable& db_usage,
+const core::DbWardStats* db_stats_of(const RowEntry& row, const core::DbUsageTable& db_usage,
                                      const NamesByUid& names_by_uid) {
   std::string_view name = row.username;
   if (name.empty()) {
@@ -37,23 +37,12 @@ const core::DbWardStats* db_stats_of(const TopUser& row, const core::DbUsageTabl
   return it == db_usage.end() ? nullptr : &it->second;
 }
 
-double key_of(const TopUser& row, SortField field, const core::DbUsageTable& db_usage,
+double key_of(const RowEntry& row, SortField field, const core::DbUsageTable& db_usage,
               const NamesByUid& names_by_uid) {
-  switch (field) {
-    case SortField::Io: return row.usage.io.all;
-    case SortField::Ep: return row.usage.ep;
-    case SortField::Iops: return row.usage.iops;
-    case SortField::Mem: return row.usage.mem;
-    case SortField::Pno: return row.usage.pno;
-    case SortField::MysqlCpu:
-    case SortField::MysqlIo: {
-      const core::DbWardStats* stats = db_stats_of(row, db_usage, names_by_uid);
-      if (stats == nullptr) return 0.0;
-      return field == SortField::MysqlCpu ? stats->cpu : stats->io;
-    }
-    case SortField::Cpu: break;
-  }
-  return row.usage.cpu.all;
+  if (field != SortField::MysqlCpu && field != SortField::MysqlIo) return row.key;
+  const core::DbWardStats* stats = db_stats_of(row, db_usage, names_by_uid);
+  if (stats == nullptr) return 0.0;
+  return field == SortField::MysqlCpu ? stats->cpu : stats->io;
 }
 
 // A reseller may own tens of thousands of accounts: looking each row up in
@@ -86,16 +75,30 @@ bool passes_filter(const std::optional<std::string>& pattern, const std::string&
 
 }  // namespace
 
-void drop_rows_above_uid_max(std::vector<TopUser>& rows, std::uint32_t uid_max) {
-  std::erase_if(rows, [uid_max](const TopUser& row) { return row.id > uid_max; });
+void drop_rows_above_uid_max(std::vector<RowEntry>& rows, std::uint32_t uid_max) {
+  std::erase_if(rows, [uid_max](const RowEntry& row) { return row.id > uid_max; });
 }
 
-double sort_key(const TopUser& row, std::string_view order_by, const core::DbUsageTable& db_usage,
-                const NamesByUid& names_by_uid) {
+UsageKey usage_key(std::string_view order_by) {
+  switch (sort_field(order_by)) {
+    case SortField::Io: return UsageKey::Io;
+    case SortField::Ep: return UsageKey::Ep;
+    case SortField::Iops: return UsageKey::Iops;
+    case SortField::Mem: return UsageKey::Mem;
+    case SortField::Pno: return UsageKey::Pno;
+    case SortField::MysqlCpu:
+    case SortField::MysqlIo: return UsageKey::None;
+    case SortField::Cpu: break;
+  }
+  return UsageKey::Cpu;
+}
+
+double sort_key(const RowEntry& row, std::string_view order_by,
+                const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid) {
   return key_of(row, sort_field(order_by), db_usage, names_by_uid);
 }
 
-std::vector<RankedRow> sort_order(const std::vector<TopUser>& rows, std::string_view order_by,
+std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
                                   const core::DbUsageTable& db_usage,
                                   const NamesByUid& names_by_uid) {
   const SortField field = sort_field(order_by);
@@ -114,20 +117,25 @@ std::vector<RankedRow> sort_order(const std::vector<TopUser>& rows, std::string_
   return order;
 }
 
-std::vector<TopUser> select_rows(std::vector<TopUser>& rows, std::span<const RankedRow> order,
-                                 const SelectionInputs& in) {
+std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
+                                                             std::span<const RankedRow> order,
+                                                             const SelectionInputs& in) {
   const std::optional<NameSet> allowed = allowed_set(in.allowed_names);
   std::vector<TopUser> out;
   out.reserve(static_cast<std::size_t>(
       std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, order.size() + 1)));
   for (const RankedRow& ranked : order) {
-    TopUser& row = rows[ranked.row];
-    if (row.username.empty()) {
-      auto it = in.names_by_uid.find(row.id);
-      row.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;
+    RowEntry& entry = rows[ranked.row];
+    if (entry.username.empty()) {
+      auto it = in.names_by_uid.find(entry.id);
+      entry.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;
     }
-    if (in.admin_names.contains(row.username)) continue;
-    if (!is_allowed(allowed, row.username)) continue;
+    if (in.admin_names.contains(entry.username)) continue;
+    if (!is_allowed(allowed, entry.username)) continue;
+    auto decoded = decode_row(entry.text);
+    if (!decoded) return std::unexpected(std::move(decoded.error()));
+    TopUser& row = *decoded;
+    row.username = entry.username;
     fill_domain_and_reseller(row, in.panel_info_by_uid);
     if (!passes_filter(in.cli.domain, row.domain)) continue;
     if (!passes_filter(in.cli.username, row.username)) continue;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <optional>
 #include <span>
 #include <string>
@@ -41,9 +42,14 @@ struct SelectionInputs {
   const std::string& warden_mode;
 };
 
-void drop_rows_above_uid_max(std::vector<TopUser>& rows, std::uint32_t uid_max);
-double sort_key(const TopUser& row, std::string_view order_by, const core::DbUsageTable& db_usage,
-                const NamesByUid& names_by_uid);
+void drop_rows_above_uid_max(std::vector<RowEntry>& rows, std::uint32_t uid_max);
+
+// The snapshot figure an order keeps in the entries.
+UsageKey usage_key(std::string_view order_by);
+// A row's key in the order: the entry's figure, or the database's figure
+// of the row's account.
+double sort_key(const RowEntry& row, std::string_view order_by,
+                const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid);
 
 // A row's place in the report order: its key and its index in the snapshot.
 struct RankedRow {
@@ -52,15 +58,16 @@ struct RankedRow {
 };
 
 // The rows' report order, highest key first and equal keys in snapshot
-// order. The rows themselves stay where they are: only the accepted few
-// are ever moved.
-std::vector<RankedRow> sort_order(const std::vector<TopUser>& rows, std::string_view order_by,
+// order; the entries must keep the figure of usage_key(order_by).
+std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
                                   const core::DbUsageTable& db_usage,
                                   const NamesByUid& names_by_uid);
-// Walks `rows` in `order`, filling the rows it visits in place, and moves
-// the accepted ones out, in order.
-std::vector<TopUser> select_rows(std::vector<TopUser>& rows, std::span<const RankedRow> order,
-                                 const SelectionInputs& in);
+// Walks `rows` in `order`, filling the usernames of the rows it visits in
+// place, and decodes the accepted ones whole, in order. Fails only when a
+// row's text does not decode, with the decoder's message.
+std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
+                                                             std::span<const RankedRow> order,
+                                                             const SelectionInputs& in);
 bool contains(std::string_view text, std::string_view pattern);
 
 }  // namespace kestrix::cli

@@ -1,5 +1,7 @@
 #include "snapshot.h"
 
+#include <algorithm>
+
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
 #include "kestrix/log.h"
@@ -55,10 +57,41 @@ constexpr kj::RecordType<TopUser, 8> TOP_USER{
       field<&TopUser::restricted>("restricted", Need::Defaulted),
       field<&TopUser::restriction>("restriction", Need::Defaulted)}}};
 
+double usage_figure(const TopUsage& usage, UsageKey key) {
+  switch (key) {
+    case UsageKey::Io: return usage.io.all;
+    case UsageKey::Ep: return usage.ep;
+    case UsageKey::Iops: return usage.iops;
+    case UsageKey::Mem: return usage.mem;
+    case UsageKey::Pno: return usage.pno;
+    case UsageKey::None: return 0.0;
+    case UsageKey::Cpu: break;
+  }
+  return usage.cpu.all;
+}
+
+// Each row is decoded whole, so that its faults are found where they lie,
+// and then dropped but for what the entry keeps.
+bool read_entry(kj::Reader& r, RowEntry& entry, UsageKey key) {
+  const std::size_t start = r.offset();
+  TopUser row;
+  if (!read(r, row)) return false;
+  std::string_view text = r.text().substr(start, r.offset() - start);
+  text.remove_prefix(std::min(text.find_first_not_of(" \t\n\r"), text.size()));
+  entry = RowEntry{text, row.id, std::move(row.username), usage_figure(row.usage, key)};
+  return true;
+}
+
+bool read_entries(kj::Reader& r, SavedTopData& data) {
+  return kj::read_vector(r, data.users, [key = data.key](kj::Reader& rr, RowEntry& entry) {
+    return read_entry(rr, entry, key);
+  });
+}
+
 constexpr kj::RecordType<SavedTopData, 3> SAVED_TOP_DATA{
     "SavedTopData",
     {{field<&SavedTopData::timestamp>("timestamp", Need::Defaulted),
-      field<&SavedTopData::users>("users", Need::Defaulted),
+      kj::Field<SavedTopData>{"users", Need::Defaulted, read_entries},
       field<&SavedTopData::resellers>("resellers", Need::Defaulted)}}};
 
 static_assert(kj::writes_all(CPU_USAGE) && kj::writes_all(IO_USAGE) &&
@@ -73,7 +106,6 @@ bool read(kj::Reader& r, TopUsage& v) { return kj::read_record(r, TOP_USAGE, v);
 bool read(kj::Reader& r, TopLimits& v) { return kj::read_record(r, TOP_LIMITS, v); }
 bool read(kj::Reader& r, Restriction& v) { return kj::read_record(r, RESTRICTION, v); }
 bool read(kj::Reader& r, TopUser& v) { return kj::read_record(r, TOP_USER, v); }
-bool read(kj::Reader& r, SavedTopData& v) { return kj::read_record(r, SAVED_TOP_DATA, v); }
 
 void write(kj::Writer& w, const CpuUsage& v) { kj::write_record(w, CPU_USAGE, v); }
 void write(kj::Writer& w, const IoUsage& v) { kj::write_record(w, IO_USAGE, v); }
@@ -82,24 +114,38 @@ void write(kj::Writer& w, const TopLimits& v) { kj::write_record(w, TOP_LIMITS, 
 void write(kj::Writer& w, const Restriction& v) { kj::write_record(w, RESTRICTION, v); }
 void write(kj::Writer& w, const TopUser& v) { kj::write_record(w, TOP_USER, v); }
 
-std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text) {
-  return kj::decode<SavedTopData>(text);
+std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text, UsageKey key) {
+  return kj::decode<SavedTopData>(text, [key](kj::Reader& r, SavedTopData& data) {
+    data.key = key;
+    return kj::read_record(r, SAVED_TOP_DATA, data);
+  });
 }
 
-Result<SavedTopData> read_saved_top_data(double now, const std::string& path) {
-  auto text = load_text_file(path, DATA_FILE_LIMIT);
-  if (!text) {
+std::expected<TopUser, std::string> decode_row(std::string_view text) {
+  return kj::decode<TopUser>(text);
+}
+
+Error decode_failure(std::string message, const std::string& path) {
+  // The file may be sound: only memory failed, and that is what to say.
+  if (message == kj::OUT_OF_MEMORY) return Error(std::move(message));
+  return Error("Failed to parse " + path, Error(std::move(message)));
+}
+
+Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::string& path) {
+  auto loaded = load_text_file(path, DATA_FILE_LIMIT);
+  if (!loaded) {
     log::event(log::Level::Warn, "kestrix_cli::snapshot", [&] {
-      return "cannot read " + path + ": " + text.error().message + "; the snapshot is empty";
+      return "cannot read " + path + ": " + loaded.error().message + "; the snapshot is empty";
     });
     SavedTopData empty;
     empty.timestamp = now;
+    empty.key = key;
     return empty;
   }
-  auto data = decode_snapshot(*text);
-  // The file may be sound: only memory failed, and that is what to say.
-  if (!data && data.error() == kj::OUT_OF_MEMORY) return std::unexpected(Error(data.error()));
-  if (!data) return std::unexpected(Error("Failed to parse " + path, Error(data.error())));
+  auto text = std::make_unique<const std::string>(std::move(*loaded));
+  auto data = decode_snapshot(*text, key);
+  if (!data) return std::unexpected(decode_failure(std::move(data.error()), path));
+  data->text = std::move(text);
   return std::move(*data);
 }
 

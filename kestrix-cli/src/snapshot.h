@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -62,10 +64,28 @@ struct TopUser {
   std::optional<Restriction> restriction;
 };
 
+// The usage figure the report is ordered by, which every entry keeps;
+// None for an order by the database's figures, which the snapshot lacks.
+enum class UsageKey { Cpu, Io, Ep, Iops, Mem, Pno, None };
+
+// A snapshot row as the run holds every one of them: what ordering and
+// choosing the report's rows read, and the row's text. Only the rows the
+// report prints are decoded whole, from that text, a second time; at scale
+// the rows are the snapshot's bulk, and most are never printed.
+struct RowEntry {
+  std::string_view text;  // the row's JSON, within the snapshot's text
+  std::uint32_t id = 0;
+  std::string username;
+  double key = 0.0;  // the row's figure of the snapshot's UsageKey
+};
+
 struct SavedTopData {
   double timestamp = 0.0;
-  std::vector<TopUser> users;
+  std::vector<RowEntry> users;
   std::vector<nlohmann::json> resellers;
+  UsageKey key = UsageKey::Cpu;  // the figure the entries keep
+  // The text the entries point into, when the data owns it.
+  std::unique_ptr<const std::string> text;
 };
 
 // Reading and writing by the records' field tables (found by
@@ -76,7 +96,6 @@ bool read(json::Reader& r, TopUsage& v);
 bool read(json::Reader& r, TopLimits& v);
 bool read(json::Reader& r, Restriction& v);
 bool read(json::Reader& r, TopUser& v);
-bool read(json::Reader& r, SavedTopData& v);
 
 void write(json::Writer& w, const CpuUsage& v);
 void write(json::Writer& w, const IoUsage& v);
@@ -85,13 +104,26 @@ void write(json::Writer& w, const TopLimits& v);
 void write(json::Writer& w, const Restriction& v);
 void write(json::Writer& w, const TopUser& v);
 
-// Decodes a snapshot text; the error is the reader's message with position.
-std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text);
+// Decodes a snapshot text, every row validated whole; the entries point
+// into `text`, which must outlive them. The error is the reader's message
+// with its position.
+std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text,
+                                                         UsageKey key = UsageKey::Cpu);
+// A temporary text would leave the entries pointing nowhere.
+std::expected<SavedTopData, std::string> decode_snapshot(std::string&& text,
+                                                         UsageKey key = UsageKey::Cpu) = delete;
 
-// Reads the snapshot file. Unreadable or non-UTF-8: an empty snapshot
-// stamped `now`. Undecodable: "Failed to parse <path>" caused by the
-// reader's message.
-Result<SavedTopData> read_saved_top_data(double now,
+// Decodes one row from an entry's text.
+std::expected<TopUser, std::string> decode_row(std::string_view text);
+
+// What a decoder's message means for the run: "Failed to parse <path>"
+// caused by it, or running out of memory.
+Error decode_failure(std::string message, const std::string& path = SNAPSHOT_PATH);
+
+// Reads the snapshot file, which the data then owns. Unreadable or
+// non-UTF-8: an empty snapshot stamped `now`. Undecodable: "Failed to parse
+// <path>" caused by the reader's message.
+Result<SavedTopData> read_saved_top_data(double now, UsageKey key,
                                          const std::string& path = SNAPSHOT_PATH);
 
 }  // namespace kestrix::cli

@@ -20,7 +20,7 @@ TEST(Lookups, EmptyPanelValuesBecomeNotAvailable) {
 }
 
 TEST(Lookups, WardNamesSkipPlaceholdersAndUnknownUids) {
-  std::vector<TopUser> rows(4);
+  std::vector<RowEntry> rows(4);
   rows[0].username = "alice";
   rows[1].username = "N/A";
   rows[2].id = 1002;  // empty name, known uid

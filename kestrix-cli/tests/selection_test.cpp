@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <ctime>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "kestrix/json/writer.h"
 
 namespace kestrix::cli {
 namespace {
@@ -19,10 +21,42 @@ TopUser row(std::uint32_t id, std::string username, double cpu = 0.0) {
   return u;
 }
 
-std::vector<std::uint32_t> ids(const std::vector<TopUser>& rows) {
+template <class Row>
+std::vector<std::uint32_t> ids(const std::vector<Row>& rows) {
   std::vector<std::uint32_t> out;
   for (const auto& r : rows) out.push_back(r.id);
   return out;
+}
+
+// Rows as the walk gets them: entries keeping the CPU figure, each pointing
+// at its row's JSON text, which `texts` holds.
+struct Rows {
+  std::deque<std::string> texts;
+  std::vector<RowEntry> entries;
+};
+
+Rows rows_of(const std::vector<TopUser>& rows) {
+  Rows out;
+  for (const TopUser& r : rows) {
+    json::StringSink sink;
+    json::Writer w(sink);
+    write(w, r);
+    w.finish();
+    out.texts.push_back(std::move(sink.text()));
+    out.entries.push_back(RowEntry{out.texts.back(), r.id, r.username, r.usage.cpu.all});
+  }
+  return out;
+}
+
+// An entry without a text, for what only sorts.
+RowEntry entry(std::uint32_t id, std::string username, double cpu = 0.0) {
+  return RowEntry{{}, id, std::move(username), cpu};
+}
+
+std::vector<RankedRow> in_file_order(std::size_t count) {
+  std::vector<RankedRow> order;
+  for (std::size_t i = 0; i < count; ++i) order.push_back({0.0, i});
+  return order;
 }
 
 // The tables a walk reads, empty unless a test fills them.
@@ -37,68 +71,74 @@ struct World {
   bool merge = false;
   std::string mode = "all";
 
-  // Walks the rows in the order given.
-  std::vector<TopUser> select(std::vector<TopUser> rows) const {
-    SelectionInputs in{cli, names, panel, admins, allowed, db, limits, merge, mode};
-    return select_rows(rows, in_file_order(rows), in);
+  SelectionInputs inputs() const {
+    return SelectionInputs{cli, names, panel, admins, allowed, db, limits, merge, mode};
   }
-
-  static std::vector<RankedRow> in_file_order(const std::vector<TopUser>& rows) {
-    std::vector<RankedRow> order;
-    for (std::size_t i = 0; i < rows.size(); ++i) order.push_back({0.0, i});
-    return order;
+  // Walks `rows` in the order given.
+  std::vector<TopUser> select(Rows& rows, std::span<const RankedRow> order) const {
+    auto out = select_rows(rows.entries, order, inputs());
+    EXPECT_TRUE(out) << out.error();
+    return out.value_or(std::vector<TopUser>{});
+  }
+  // Walks the rows in file order.
+  std::vector<TopUser> select(const std::vector<TopUser>& rows) const {
+    Rows entries = rows_of(rows);
+    return select(entries, in_file_order(rows.size()));
   }
 };
 
 TEST(SortKey, OrderByIsCaseFoldedAndUnknownValuesMeanCpu) {
-  TopUser r = row(1, "a", 1.0);
-  r.usage.io.all = 2.0;
-  r.usage.ep = 3.0;
-  r.usage.iops = 4.0;
-  r.usage.mem = 5.0;
-  r.usage.pno = 6.0;
-  r.limit.cpu.all = 99.0;
   const core::DbUsageTable db{{"a", {7.0, 8.0, "-", 0}}};
-  const std::vector<std::pair<std::string, double>> cases = {
-      {"cpu", 1.0},       {"CPU", 1.0},       {"cPu", 1.0},      {"io", 2.0},
-      {"IO", 2.0},        {"ep", 3.0},        {"iops", 4.0},     {"IOPS", 4.0},
-      {"pmem", 5.0},      {"PMem", 5.0},      {"mem", 1.0},      {"nproc", 6.0},
-      {"mysql_cpu", 7.0}, {"MYSQL_CPU", 7.0}, {"mysql_io", 8.0}, {"", 1.0},
-      {"io ", 1.0},       {"ＩＯ", 1.0},      {"İo", 1.0},       {"\xE2\x84\xAA", 1.0},
-      {"Iops\xFF", 1.0},
+  const std::vector<std::pair<std::string, UsageKey>> snapshot_cases = {
+      {"cpu", UsageKey::Cpu},   {"CPU", UsageKey::Cpu},   {"cPu", UsageKey::Cpu},
+      {"io", UsageKey::Io},     {"IO", UsageKey::Io},     {"ep", UsageKey::Ep},
+      {"iops", UsageKey::Iops}, {"IOPS", UsageKey::Iops}, {"pmem", UsageKey::Mem},
+      {"PMem", UsageKey::Mem},  {"mem", UsageKey::Cpu},   {"nproc", UsageKey::Pno},
+      {"", UsageKey::Cpu},      {"io ", UsageKey::Cpu},   {"ＩＯ", UsageKey::Cpu},
+      {"İo", UsageKey::Cpu},    {"\xE2\x84\xAA", UsageKey::Cpu}, {"Iops\xFF", UsageKey::Cpu},
   };
-  for (const auto& [order_by, key] : cases) EXPECT_EQ(sort_key(r, order_by, db, {}), key) << order_by;
+  for (const auto& [order_by, key] : snapshot_cases) {
+    EXPECT_EQ(usage_key(order_by), key) << order_by;
+    // The entry's figure is the key, whatever the database holds.
+    EXPECT_EQ(sort_key(entry(1, "a", 1.5), order_by, db, {}), 1.5) << order_by;
+  }
+  const std::vector<std::pair<std::string, double>> database_cases = {
+      {"mysql_cpu", 7.0}, {"MYSQL_CPU", 7.0}, {"mysql_io", 8.0}, {"Mysql_IO", 8.0}};
+  for (const auto& [order_by, key] : database_cases) {
+    EXPECT_EQ(usage_key(order_by), UsageKey::None) << order_by;
+    EXPECT_EQ(sort_key(entry(1, "a", 1.5), order_by, db, {}), key) << order_by;
+  }
 }
 
 TEST(SortKey, DatabaseFiguresFallBackToThePasswordNameThenZero) {
   const core::DbUsageTable db{{"alice", {7.0, 8.0, "-", 0}}, {"", {9.0, 9.0, "-", 0}}};
   const NamesByUid names{{1000, "alice"}};
-  EXPECT_EQ(sort_key(row(1000, ""), "mysql_cpu", db, names), 7.0);
-  EXPECT_EQ(sort_key(row(1000, "bob"), "mysql_cpu", db, names), 0.0);
-  EXPECT_EQ(sort_key(row(1001, "alice"), "mysql_io", db, names), 8.0);
+  EXPECT_EQ(sort_key(entry(1000, ""), "mysql_cpu", db, names), 7.0);
+  EXPECT_EQ(sort_key(entry(1000, "bob"), "mysql_cpu", db, names), 0.0);
+  EXPECT_EQ(sort_key(entry(1001, "alice"), "mysql_io", db, names), 8.0);
   // A row nobody can name looks up the empty name, as the database may key it.
-  EXPECT_EQ(sort_key(row(1001, ""), "mysql_io", db, names), 9.0);
-  EXPECT_EQ(sort_key(row(1001, ""), "mysql_io", {}, names), 0.0);
+  EXPECT_EQ(sort_key(entry(1001, ""), "mysql_io", db, names), 9.0);
+  EXPECT_EQ(sort_key(entry(1001, ""), "mysql_io", {}, names), 0.0);
 }
 
-std::vector<std::uint32_t> sorted_ids(const std::vector<TopUser>& rows, std::string_view order_by) {
+std::vector<std::uint32_t> sorted_ids(const std::vector<RowEntry>& rows, std::string_view order_by) {
   std::vector<std::uint32_t> out;
   for (const RankedRow& r : sort_order(rows, order_by, {}, {})) out.push_back(rows[r.row].id);
   return out;
 }
 
 TEST(SortOrder, HighestFirstAndEqualKeysKeepSnapshotOrder) {
-  std::vector<TopUser> rows = {row(1, "a", 1.0), row(2, "b", 5.0), row(3, "c", 1.0),
-                               row(4, "d", 5.0), row(5, "e", 0.0), row(6, "f", 1.0),
-                               row(7, "g", -0.0)};
+  std::vector<RowEntry> rows = {entry(1, "a", 1.0), entry(2, "b", 5.0), entry(3, "c", 1.0),
+                                entry(4, "d", 5.0), entry(5, "e", 0.0), entry(6, "f", 1.0),
+                                entry(7, "g", -0.0)};
   EXPECT_EQ(sorted_ids(rows, "CPU"), (std::vector<std::uint32_t>{2, 4, 1, 3, 6, 5, 7}));
   EXPECT_EQ(ids(rows), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7}));  // left in place
 }
 
 TEST(SortOrder, LongRunsOfEqualKeysKeepSnapshotOrder) {
   // Enough rows for the sort to partition rather than insert.
-  std::vector<TopUser> rows;
-  for (std::uint32_t i = 0; i < 5000; ++i) rows.push_back(row(i, "u", static_cast<double>(i % 3)));
+  std::vector<RowEntry> rows;
+  for (std::uint32_t i = 0; i < 5000; ++i) rows.push_back(entry(i, "u", static_cast<double>(i % 3)));
   const auto order = sorted_ids(rows, "cpu");
   std::vector<std::uint32_t> expected;
   for (std::uint32_t key : {2u, 1u, 0u})
@@ -108,14 +148,14 @@ TEST(SortOrder, LongRunsOfEqualKeysKeepSnapshotOrder) {
 }
 
 TEST(SortOrder, NanAndInfinitiesStillGiveOneTotalOrder) {
-  std::vector<TopUser> rows = {row(1, "a", NAN), row(2, "b", 1.0), row(3, "c", -HUGE_VAL),
-                               row(4, "d", HUGE_VAL), row(5, "e", NAN)};
+  std::vector<RowEntry> rows = {entry(1, "a", NAN), entry(2, "b", 1.0), entry(3, "c", -HUGE_VAL),
+                                entry(4, "d", HUGE_VAL), entry(5, "e", NAN)};
   EXPECT_EQ(sorted_ids(rows, "cpu"), (std::vector<std::uint32_t>{4, 2, 1, 3, 5}));
 }
 
 TEST(DropRowsAboveUidMax, KeepsTheLimitItselfAndTheOrder) {
-  std::vector<TopUser> rows = {row(60001, "x"), row(5, "a"), row(60000, "b"),
-                               row(4294967295u, "y"), row(1000, "c")};
+  std::vector<RowEntry> rows = {entry(60001, "x"), entry(5, "a"), entry(60000, "b"),
+                                entry(4294967295u, "y"), entry(1000, "c")};
   drop_rows_above_uid_max(rows, 60000);
   EXPECT_EQ(ids(rows), (std::vector<std::uint32_t>{5, 60000, 1000}));
 }
@@ -153,28 +193,38 @@ TEST(SelectRows, RowsPastTheLimitAreNeverFilled) {
   w.cli.max = 1;
   w.names = {{1, "one"}, {2, "two"}};
   w.merge = true;
-  std::vector<TopUser> rows = {row(1, ""), row(2, "")};
-  SelectionInputs in{w.cli, w.names, w.panel, w.admins, w.allowed, w.db, w.limits, w.merge, w.mode};
-  auto out = select_rows(rows, World::in_file_order(rows), in);
+  Rows rows = rows_of({row(1, ""), row(2, "")});
+  auto out = w.select(rows, in_file_order(2));
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0].username, "one");
-  EXPECT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[1].username, "");  // the walk stopped before it
+  EXPECT_EQ(rows.entries.size(), 2u);
+  EXPECT_EQ(rows.entries[1].username, "");  // the walk stopped before it
 }
 
-TEST(SelectRows, WalksTheGivenOrderAndTakesOnlyTheAcceptedRows) {
+TEST(SelectRows, WalksTheGivenOrderAndDecodesOnlyTheAcceptedRows) {
   World w;
   w.cli.max = 2;
   w.admins = {"admin"};
-  std::vector<TopUser> rows = {row(1, "a"), row(2, "admin"), row(3, "c"), row(4, "d")};
-  rows[3].domain = "d.example";
-  SelectionInputs in{w.cli, w.names, w.panel, w.admins, w.allowed, w.db, w.limits, w.merge, w.mode};
+  std::vector<TopUser> snapshot = {row(1, "a"), row(2, "admin"), row(3, "c"), row(4, "d")};
+  snapshot[3].domain = "d.example";
+  Rows rows = rows_of(snapshot);
+  // Rows that are never printed need not even decode.
+  rows.entries[1].text = "not JSON";
+  rows.entries[2].text = "not JSON";
   const std::vector<RankedRow> order = {{0.0, 3}, {0.0, 1}, {0.0, 0}, {0.0, 2}};
-  auto out = select_rows(rows, order, in);
+  auto out = w.select(rows, order);
   EXPECT_EQ(ids(out), (std::vector<std::uint32_t>{4, 1}));
   EXPECT_EQ(out[0].domain, "d.example");
-  EXPECT_EQ(rows[1].username, "admin");  // dropped rows stay where they were
-  EXPECT_EQ(rows[2].domain, "");         // past the limit: never visited
+  EXPECT_EQ(rows.entries[1].username, "admin");  // dropped rows stay where they were
+}
+
+TEST(SelectRows, ARowThatDoesNotDecodeFailsTheWalk) {
+  World w;
+  Rows rows = rows_of({row(1, "a"), row(2, "b")});
+  rows.entries[1].text = R"({"id":2})";
+  auto out = select_rows(rows.entries, in_file_order(2), w.inputs());
+  ASSERT_FALSE(out);
+  EXPECT_EQ(out.error(), "missing field `usage` at line 1 column 8");
 }
 
 TEST(SelectRows, MissingNamesBecomeNotAvailableEverywhere) {
@@ -292,10 +342,11 @@ TEST(SelectRows, VisibilityCostsOneLookupPerRow) {
   w.cli.max = 1000000;
   w.allowed.emplace();
   for (std::uint32_t i = 0; i < 20000; ++i) w.allowed->push_back("user" + std::to_string(i * 5));
-  std::vector<TopUser> rows;
-  for (std::uint32_t i = 0; i < 100000; ++i) rows.push_back(row(i, "user" + std::to_string(i)));
+  std::vector<TopUser> snapshot;
+  for (std::uint32_t i = 0; i < 100000; ++i) snapshot.push_back(row(i, "user" + std::to_string(i)));
+  Rows rows = rows_of(snapshot);
   const std::clock_t start = std::clock();
-  const auto out = w.select(std::move(rows));
+  const auto out = w.select(rows, in_file_order(snapshot.size()));
   const double cpu_seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   ASSERT_EQ(out.size(), 20000u);
   EXPECT_EQ(out.front().username, "user0");

@@ -1,5 +1,7 @@
 #include "snapshot.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 namespace kestrix::cli {
@@ -11,17 +13,25 @@ std::string user(std::string members) {
   return std::string(R"({"id":1000,"usage":)") + USAGE + R"(,"limit":)" + USAGE + members + "}";
 }
 
+// The row an entry points at, decoded whole.
+TopUser row_of(const RowEntry& entry) {
+  auto row = decode_row(entry.text);
+  EXPECT_TRUE(row) << row.error();
+  return row.value_or(TopUser{});
+}
+
 std::string error_of(const std::string& text) {
   auto r = decode_snapshot(text);
   return r ? "ok" : r.error();
 }
 
 TEST(Snapshot, AbsentMembersTakeTheirDefaults) {
-  auto data = decode_snapshot(R"({"users":[)" + user("") + "]}");
+  const std::string text = R"({"users":[)" + user("") + "]}";
+  auto data = decode_snapshot(text);
   ASSERT_TRUE(data) << data.error();
   EXPECT_EQ(data->timestamp, 0.0);
   EXPECT_TRUE(data->resellers.empty());
-  const TopUser& u = data->users.at(0);
+  const TopUser u = row_of(data->users.at(0));
   EXPECT_EQ(u.id, 1000u);
   EXPECT_EQ(u.username, "");
   EXPECT_FALSE(u.restricted);
@@ -32,21 +42,24 @@ TEST(Snapshot, AbsentMembersTakeTheirDefaults) {
 }
 
 TEST(Snapshot, MysqlIsKeptVerbatimAndNullStaysNull) {
-  auto data = decode_snapshot(
+  const std::string text =
       R"({"users":[{"id":1,"usage":{"cpu":{"all":1,"mysql":null},"io":{"all":2,"mysql":{"a":[1,"x"]}},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
-      std::string(USAGE) + R"(,"restriction":null}]})");
+      std::string(USAGE) + R"(,"restriction":null}]})";
+  auto data = decode_snapshot(text);
   ASSERT_TRUE(data) << data.error();
-  EXPECT_TRUE(data->users[0].usage.cpu.mysql.is_null());
-  EXPECT_EQ(data->users[0].usage.io.mysql.dump(), R"({"a":[1,"x"]})");
-  EXPECT_FALSE(data->users[0].restriction);
+  const TopUser u = row_of(data->users.at(0));
+  EXPECT_TRUE(u.usage.cpu.mysql.is_null());
+  EXPECT_EQ(u.usage.io.mysql.dump(), R"({"a":[1,"x"]})");
+  EXPECT_FALSE(u.restriction);
 }
 
 TEST(Snapshot, ArrayFormsDecodeLikeObjects) {
-  auto data = decode_snapshot(
-      R"([5, [[7, "u", "d", "r", [[1],[2],3,4,5,6], [[1,"-"],[2],3,4,5,6], true, [9, "why"]]], [1, "x"]])");
+  const std::string_view text =
+      R"([5, [[7, "u", "d", "r", [[1],[2],3,4,5,6], [[1,"-"],[2],3,4,5,6], true, [9, "why"]]], [1, "x"]])";
+  auto data = decode_snapshot(text);
   ASSERT_TRUE(data) << data.error();
   EXPECT_EQ(data->timestamp, 5.0);
-  const TopUser& u = data->users.at(0);
+  const TopUser u = row_of(data->users.at(0));
   EXPECT_EQ(u.username, "u");
   EXPECT_EQ(u.limit.cpu.mysql, "-");
   ASSERT_TRUE(u.restriction);
@@ -83,14 +96,62 @@ TEST(Snapshot, RefusesWhatDoesNotDecode) {
 }
 
 TEST(Snapshot, IntegerFiguresBecomeFloats) {
-  auto data = decode_snapshot(R"({"timestamp":1700000000,"users":[)" + user("") + "]}");
+  const std::string text = R"({"timestamp":1700000000,"users":[)" + user("") + "]}";
+  auto data = decode_snapshot(text);
   ASSERT_TRUE(data);
   EXPECT_EQ(data->timestamp, 1700000000.0);
-  EXPECT_EQ(data->users[0].usage.iops, 3.0);
+  EXPECT_EQ(row_of(data->users.at(0)).usage.iops, 3.0);
+}
+
+// An entry keeps the row's exact text, its uid and name, and the one usage
+// figure the report is to be ordered by.
+TEST(Snapshot, EntriesKeepTheRowTextAndTheOrderFigure) {
+  const std::string a = R"({"id":7,"username":"a\u0062c","usage":{"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
+                        std::string(USAGE) + "}";
+  const std::string b = R"([8,"","","r",[[9],[8],7,6,5,4],[[1],[2],3,4,5,6]])";
+  const std::string text = "{\"users\": [ \n\t" + a + " ,\r\n" + b + "\n] }";
+  const std::pair<UsageKey, std::pair<double, double>> cases[] = {
+      {UsageKey::Cpu, {1, 9}}, {UsageKey::Io, {2, 8}}, {UsageKey::Iops, {3, 7}},
+      {UsageKey::Ep, {4, 6}},  {UsageKey::Mem, {5, 5}}, {UsageKey::Pno, {6, 4}},
+      {UsageKey::None, {0, 0}},
+  };
+  for (const auto& [key, figures] : cases) {
+    auto data = decode_snapshot(text, key);
+    ASSERT_TRUE(data) << data.error();
+    ASSERT_EQ(data->users.size(), 2u);
+    EXPECT_EQ(data->users[0].key, figures.first);
+    EXPECT_EQ(data->users[1].key, figures.second);
+    EXPECT_EQ(data->users[0].text, a);
+    EXPECT_EQ(data->users[1].text, b);
+    EXPECT_EQ(data->users[0].id, 7u);
+    EXPECT_EQ(data->users[0].username, "abc");
+    EXPECT_EQ(data->users[1].username, "");
+    EXPECT_EQ(row_of(data->users[1]).reseller, "r");
+  }
+}
+
+TEST(Snapshot, AReadFileOwnsTheTextItsEntriesPointInto) {
+  const std::string path = ::testing::TempDir() + "snapshot_entries.json";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    const std::string text = R"({"timestamp":3,"users":[)" + user("") + "]}";
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  auto data = read_saved_top_data(0.0, UsageKey::Io, path);
+  std::remove(path.c_str());
+  ASSERT_TRUE(data);
+  ASSERT_EQ(data->users.size(), 1u);
+  ASSERT_TRUE(data->text);
+  SavedTopData moved = std::move(*data);
+  EXPECT_EQ(moved.users[0].key, 2.0);
+  EXPECT_EQ(moved.users[0].text, user(""));
+  EXPECT_EQ(row_of(moved.users[0]).limit.pno, 6.0);
 }
 
 TEST(Snapshot, UnreadableFileIsAnEmptySnapshotStampedNow) {
-  auto data = read_saved_top_data(1234.0, "/nonexistent/snapshot.json");
+  auto data = read_saved_top_data(1234.0, UsageKey::Cpu, "/nonexistent/snapshot.json");
   ASSERT_TRUE(data);
   EXPECT_EQ(data->timestamp, 1234.0);
   EXPECT_TRUE(data->users.empty());

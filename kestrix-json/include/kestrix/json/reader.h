@@ -52,8 +52,10 @@ class Reader {
   // Only white space may follow the document.
   bool finish();
 
-  // Bytes read so far, and bytes left.
+  // Bytes read so far, and bytes left; the whole text, which a caller may
+  // keep views into (an element's text lies between two offsets).
   std::size_t offset() const { return pos_; }
+  std::string_view text() const { return text_; }
   std::size_t remaining() const { return text_.size() - pos_; }
 
   // Name comparisons made by the duplicate checks of unknown members.

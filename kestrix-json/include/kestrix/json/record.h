@@ -137,24 +137,34 @@ bool read_seq(Reader& r, F&& element) {
   return step == Reader::Step::End && r.close_array();
 }
 
-template <class T>
-bool read(Reader& r, std::vector<T>& v) {
+// Reads a JSON array into `v`, one element(reader, element) per element.
+template <class T, class F>
+bool read_vector(Reader& r, std::vector<T>& v, F&& element) {
   v.clear();
   const std::size_t start = r.offset();
   return read_seq(r, [&](Reader& rr) {
     // Long arrays of records (a snapshot's rows) would otherwise grow by
     // doubling, moving every element and touching fresh memory each time.
-    // After a few elements their average size in the text tells how many
-    // the rest of the text can hold; never reserve more memory than that
-    // rest of the text takes.
-    if (v.size() == 16) {
-      const std::size_t used = rr.offset() - start;
-      const std::size_t rest = rr.remaining();
-      const std::size_t guess = v.size() + rest / (used / v.size() + 1);
-      v.reserve(std::min(guess, v.size() + rest / sizeof(T) + 1));
+    // Once the first few are in, the average size of an element in the text
+    // tells how many the rest holds: room for a quarter more than that is
+    // reserved, which costs address space but no memory until it is used.
+    // Rows early in a file may be larger than the rest, so a vector that
+    // fills anyway is sized again the same way. The guess never exceeds
+    // what the rest of the text could hold as whole elements, but growth is
+    // an eighth at least, which keeps the cost linear for any shape.
+    if (v.size() >= 16 && v.size() == v.capacity()) {
+      const std::size_t per_element = (rr.offset() - start) / v.size() + 1;
+      const std::size_t expected = rr.remaining() / per_element;
+      const std::size_t bound = rr.remaining() / sizeof(T) + 1;
+      v.reserve(v.size() + std::max(v.size() / 8, std::min(expected + expected / 4 + 16, bound)));
     }
-    return read(rr, v.emplace_back());
+    return element(rr, v.emplace_back());
   });
+}
+
+template <class T>
+bool read(Reader& r, std::vector<T>& v) {
+  return read_vector(r, v, [](Reader& rr, T& element) { return read(rr, element); });
 }
 
 // Calls entry(reader, key) for every member of a JSON object, with the
