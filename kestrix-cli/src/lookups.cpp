@@ -37,7 +37,7 @@ std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
   out.reserve(rows.size());
   for (const auto& row : rows) {
     if (!row.username.empty()) {
-      if (row.username != NOT_AVAILABLE) out.push_back(row.username);
+      if (row.username != NOT_AVAILABLE) out.emplace_back(row.username);
     } else if (auto it = names.find(row.id); it != names.end()) {
       out.push_back(it->second);
     }

@@ -128,14 +128,15 @@ std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntr
     RowEntry& entry = rows[ranked.row];
     if (entry.username.empty()) {
       auto it = in.names_by_uid.find(entry.id);
-      entry.username = it == in.names_by_uid.end() ? std::string(NOT_AVAILABLE) : it->second;
+      entry.username = it == in.names_by_uid.end() ? NOT_AVAILABLE : std::string_view(it->second);
     }
-    if (in.admin_names.contains(entry.username)) continue;
-    if (!is_allowed(allowed, entry.username)) continue;
+    std::string username(entry.username);
+    if (in.admin_names.contains(username)) continue;
+    if (!is_allowed(allowed, username)) continue;
     auto decoded = decode_row(entry.text);
     if (!decoded) return std::unexpected(std::move(decoded.error()));
     TopUser& row = *decoded;
-    row.username = entry.username;
+    row.username = std::move(username);
     fill_domain_and_reseller(row, in.panel_info_by_uid);
     if (!passes_filter(in.cli.domain, row.domain)) continue;
     if (!passes_filter(in.cli.username, row.username)) continue;

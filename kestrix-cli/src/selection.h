@@ -63,7 +63,8 @@ std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string
                                   const core::DbUsageTable& db_usage,
                                   const NamesByUid& names_by_uid);
 // Walks `rows` in `order`, filling the usernames of the rows it visits in
-// place, and decodes the accepted ones whole, in order. Fails only when a
+// place (pointing into `in.names_by_uid`), and decodes the accepted ones
+// whole, in order. Fails only when a
 // row's text does not decode, with the decoder's message.
 std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
                                                              std::span<const RankedRow> order,

@@ -1,6 +1,7 @@
 #include "snapshot.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
@@ -70,21 +71,33 @@ double usage_figure(const TopUsage& usage, UsageKey key) {
   return usage.cpu.all;
 }
 
+// A name as bytes of its row's text. Names hold no escapes in practice,
+// and then the decoded name stands in the text as it is; memmem takes time
+// linear in the row whatever the bytes.
+std::string_view name_in(std::string&& name, std::string_view text,
+                         std::deque<std::string>& spelled) {
+  if (name.empty()) return {};
+  if (const void* at = ::memmem(text.data(), text.size(), name.data(), name.size()))
+    return {static_cast<const char*>(at), name.size()};
+  return spelled.emplace_back(std::move(name));
+}
+
 // Each row is decoded whole, so that its faults are found where they lie,
 // and then dropped but for what the entry keeps.
-bool read_entry(kj::Reader& r, RowEntry& entry, UsageKey key) {
+bool read_entry(kj::Reader& r, RowEntry& entry, SavedTopData& data) {
   const std::size_t start = r.offset();
   TopUser row;
   if (!read(r, row)) return false;
   std::string_view text = r.text().substr(start, r.offset() - start);
   text.remove_prefix(std::min(text.find_first_not_of(" \t\n\r"), text.size()));
-  entry = RowEntry{text, row.id, std::move(row.username), usage_figure(row.usage, key)};
+  entry = RowEntry{text, row.id, name_in(std::move(row.username), text, data.spelled_names),
+                   usage_figure(row.usage, data.key)};
   return true;
 }
 
 bool read_entries(kj::Reader& r, SavedTopData& data) {
-  return kj::read_vector(r, data.users, [key = data.key](kj::Reader& rr, RowEntry& entry) {
-    return read_entry(rr, entry, key);
+  return kj::read_vector(r, data.users, [&data](kj::Reader& rr, RowEntry& entry) {
+    return read_entry(rr, entry, data);
   });
 }
 

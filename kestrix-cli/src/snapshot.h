@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -75,7 +76,9 @@ enum class UsageKey { Cpu, Io, Ep, Iops, Mem, Pno, None };
 struct RowEntry {
   std::string_view text;  // the row's JSON, within the snapshot's text
   std::uint32_t id = 0;
-  std::string username;
+  // Where the name's bytes stand in the row's text, or, for a name spelled
+  // with escapes there, in SavedTopData::spelled_names.
+  std::string_view username;
   double key = 0.0;  // the row's figure of the snapshot's UsageKey
 };
 
@@ -84,6 +87,7 @@ struct SavedTopData {
   std::vector<RowEntry> users;
   std::vector<nlohmann::json> resellers;
   UsageKey key = UsageKey::Cpu;  // the figure the entries keep
+  std::deque<std::string> spelled_names;
   // The text the entries point into, when the data owns it.
   std::unique_ptr<const std::string> text;
 };

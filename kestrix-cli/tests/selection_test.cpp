@@ -32,6 +32,7 @@ std::vector<std::uint32_t> ids(const std::vector<Row>& rows) {
 // at its row's JSON text, which `texts` holds.
 struct Rows {
   std::deque<std::string> texts;
+  std::deque<std::string> names;
   std::vector<RowEntry> entries;
 };
 
@@ -43,14 +44,15 @@ Rows rows_of(const std::vector<TopUser>& rows) {
     write(w, r);
     w.finish();
     out.texts.push_back(std::move(sink.text()));
-    out.entries.push_back(RowEntry{out.texts.back(), r.id, r.username, r.usage.cpu.all});
+    out.names.push_back(r.username);
+    out.entries.push_back(RowEntry{out.texts.back(), r.id, out.names.back(), r.usage.cpu.all});
   }
   return out;
 }
 
 // An entry without a text, for what only sorts.
-RowEntry entry(std::uint32_t id, std::string username, double cpu = 0.0) {
-  return RowEntry{{}, id, std::move(username), cpu};
+RowEntry entry(std::uint32_t id, std::string_view username, double cpu = 0.0) {
+  return RowEntry{{}, id, username, cpu};
 }
 
 std::vector<RankedRow> in_file_order(std::size_t count) {

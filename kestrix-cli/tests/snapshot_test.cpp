@@ -108,7 +108,7 @@ TEST(Snapshot, IntegerFiguresBecomeFloats) {
 TEST(Snapshot, EntriesKeepTheRowTextAndTheOrderFigure) {
   const std::string a = R"({"id":7,"username":"a\u0062c","usage":{"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
                         std::string(USAGE) + "}";
-  const std::string b = R"([8,"","","r",[[9],[8],7,6,5,4],[[1],[2],3,4,5,6]])";
+  const std::string b = R"([8,"zed","","r",[[9],[8],7,6,5,4],[[1],[2],3,4,5,6]])";
   const std::string text = "{\"users\": [ \n\t" + a + " ,\r\n" + b + "\n] }";
   const std::pair<UsageKey, std::pair<double, double>> cases[] = {
       {UsageKey::Cpu, {1, 9}}, {UsageKey::Io, {2, 8}}, {UsageKey::Iops, {3, 7}},
@@ -125,7 +125,10 @@ TEST(Snapshot, EntriesKeepTheRowTextAndTheOrderFigure) {
     EXPECT_EQ(data->users[1].text, b);
     EXPECT_EQ(data->users[0].id, 7u);
     EXPECT_EQ(data->users[0].username, "abc");
-    EXPECT_EQ(data->users[1].username, "");
+    // A plain name is the text's own bytes; one spelled with escapes is kept apart.
+    EXPECT_EQ(data->users[1].username, "zed");
+    EXPECT_EQ(data->users[1].username.data(), data->users[1].text.data() + 4);
+    EXPECT_EQ(data->spelled_names, std::deque<std::string>{"abc"});
     EXPECT_EQ(row_of(data->users[1]).reseller, "r");
   }
 }

@@ -35,11 +35,11 @@ Result<WardLimitsMap> parse_ward_limits(std::string_view answer) {
   return std::move(*doc);
 }
 
-Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
+Result<WardLimitsMap> ward_limits(std::vector<std::string> names,
                                   const std::string& program) try {
   if (names.empty()) return WardLimitsMap{};
   return run_in_batches<WardLimitsMap>(
-      program, {"limits"}, names,
+      program, {"limits"}, std::move(names),
       [&program](const std::vector<std::string>& args) -> Result<WardLimitsMap> {
         auto text = run_helper(program, args, WARD_HELPER_TIMEOUT_SECS);
         if (!text) return std::unexpected(text.error().to_error());

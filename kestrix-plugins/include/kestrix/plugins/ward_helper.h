@@ -27,7 +27,7 @@ using WardLimitsMap = std::unordered_map<std::string, WardLimits>;
 
 // Asks the helper for the limits of `names` ("limits", then every name).
 // An empty list runs nothing.
-Result<WardLimitsMap> ward_limits(const std::vector<std::string>& names,
+Result<WardLimitsMap> ward_limits(std::vector<std::string> names,
                                   const std::string& program = WARD_HELPER_PATH);
 
 // Decodes the helper's answer.
