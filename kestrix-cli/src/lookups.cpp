@@ -34,7 +34,7 @@ std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
 std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
                                           const NamesByUid& names) {
   std::vector<std::string> out;
-  out.reserve(rows.size());
+  out.reserve(rows.size() + 1);  // and the helper's request, in front
   for (const auto& row : rows) {
     if (!row.username.empty()) {
       if (row.username != NOT_AVAILABLE) out.emplace_back(row.username);

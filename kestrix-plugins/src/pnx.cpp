@@ -154,7 +154,7 @@ Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
                                          const std::string& program) try {
   if (uids.empty()) return PanelAccountsByUid{};
   std::vector<std::string> numbers;
-  numbers.reserve(uids.size());
+  numbers.reserve(uids.size() + 1);  // and the request, in front
   for (const std::int64_t uid : uids) numbers.push_back(std::to_string(uid));
   return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, std::move(numbers),

@@ -2,22 +2,28 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <new>
+#include <string_view>
 #include <system_error>
+#include <utility>
 
 namespace kestrix::plugins {
 namespace {
 
-// Free room wanted before each read. Short of it the buffer at least
-// doubles, so an answer of n bytes is moved O(log n) times in all and every
-// read can take what a widened pipe holds.
-constexpr std::size_t MIN_READ_ROOM = 64 * 1024;
+// A stream is read into pieces of this size, each a mapping of its own.
+// A string that doubles as it fills peaks at three times what it held, and
+// a panel's answer may be tens of megabytes: the pieces are joined into
+// one string at the end, each unmapped as soon as it is copied, so the
+// peak is the stream and one piece. A read takes up to a widened pipe's
+// worth, the room left in the piece.
+constexpr std::size_t PIECE_BYTES = 1024 * 1024;
 // After a stop, what is already in the pipe is still taken, up to the
 // largest pipe buffer Linux allows by default; a writer that keeps filling
 // the pipe cannot hold the reader beyond that.
@@ -37,44 +43,89 @@ Ready wait_ready(int fd, int stop_fd, int timeout_ms) {
   }
 }
 
-// Reads once, straight into the free end of `buffer`; false at end of file
-// or on a read error. Growing the buffer may throw std::bad_alloc.
-bool read_more(int fd, std::string& buffer, std::size_t& taken) {
-  if (buffer.capacity() - buffer.size() < MIN_READ_ROOM)
-    buffer.reserve(std::max(buffer.capacity() * 2, buffer.size() + MIN_READ_ROOM));
-  const std::size_t held = buffer.size();
-  ssize_t got = 0;
-  // Sized to the capacity, so no reallocation and no zero fill; the string
-  // ends up holding exactly what was read.
-  buffer.resize_and_overwrite(buffer.capacity(), [&](char* data, std::size_t room) {
-    do {
-      got = ::read(fd, data + held, room - held);
-    } while (got < 0 && errno == EINTR);
-    return held + (got > 0 ? static_cast<std::size_t>(got) : 0);
-  });
-  if (got <= 0) return false;
-  taken += static_cast<std::size_t>(got);
-  return true;
-}
+// One anonymous mapping of PIECE_BYTES; only the pages written to cost
+// memory. Throws std::bad_alloc when none can be had.
+class Piece {
+ public:
+  Piece() {
+    void* at = ::mmap(nullptr, PIECE_BYTES, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                      -1, 0);
+    if (at == MAP_FAILED) throw std::bad_alloc();
+    data_ = static_cast<char*>(at);
+  }
+  Piece(Piece&& other) noexcept : data_(std::exchange(other.data_, nullptr)), used_(other.used_) {}
+  Piece& operator=(Piece&&) = delete;
+  ~Piece() { release(); }
 
-void drain_into(int fd, int stop_fd, std::string& buffer) {
+  void release() {
+    if (data_ != nullptr) ::munmap(data_, PIECE_BYTES);
+    data_ = nullptr;
+  }
+  char* free_end() { return data_ + used_; }
+  std::size_t room() const { return PIECE_BYTES - used_; }
+  void add(std::size_t bytes) { used_ += bytes; }
+  std::string_view bytes() const { return {data_, used_}; }
+
+ private:
+  char* data_ = nullptr;
+  std::size_t used_ = 0;
+};
+
+class Pieces {
+ public:
+  // Reads once into the free end of the last piece; false at end of file
+  // or on a read error.
+  bool read_more(int fd, std::size_t& taken) {
+    if (pieces_.empty() || pieces_.back().room() == 0) {
+      pieces_.reserve(pieces_.size() + 1);
+      pieces_.emplace_back();
+    }
+    Piece& last = pieces_.back();
+    ssize_t got = 0;
+    do {
+      got = ::read(fd, last.free_end(), last.room());
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) return false;
+    last.add(static_cast<std::size_t>(got));
+    total_ += static_cast<std::size_t>(got);
+    taken += static_cast<std::size_t>(got);
+    return true;
+  }
+
+  // Everything read, in one string; the pieces are gone afterwards.
+  std::string join() {
+    std::string out;
+    out.resize_and_overwrite(total_, [this](char* data, std::size_t) {
+      std::size_t at = 0;
+      for (Piece& piece : pieces_) {
+        const std::string_view bytes = piece.bytes();
+        std::memcpy(data + at, bytes.data(), bytes.size());
+        at += bytes.size();
+        piece.release();
+      }
+      return at;
+    });
+    pieces_.clear();
+    return out;
+  }
+
+ private:
+  std::vector<Piece> pieces_;
+  std::size_t total_ = 0;
+};
+
+std::string drain(int fd, int stop_fd) {
+  Pieces pieces;
   std::size_t taken = 0;
   for (;;) {
     const Ready ready = wait_ready(fd, stop_fd, -1);
-    if (ready == Ready::End) return;
+    if (ready == Ready::End) return pieces.join();
     if (ready == Ready::Stop) break;
-    if (!read_more(fd, buffer, taken)) return;
+    if (!pieces.read_more(fd, taken)) return pieces.join();
   }
   for (std::size_t final_taken = 0; final_taken < FINAL_DRAIN_LIMIT;)
-    if (wait_ready(fd, -1, 0) != Ready::Data || !read_more(fd, buffer, final_taken)) return;
-}
-
-std::string drain(int fd, int stop_fd) {
-  std::string buffer;
-  drain_into(fd, stop_fd, buffer);
-  // A silent stream (most standard errors) gives its room back.
-  if (buffer.empty()) return std::string();
-  return buffer;
+    if (wait_ready(fd, -1, 0) != Ready::Data || !pieces.read_more(fd, final_taken)) break;
+  return pieces.join();
 }
 
 }  // namespace

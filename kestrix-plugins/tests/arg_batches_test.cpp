@@ -1,5 +1,6 @@
 #include "arg_batches.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,37 @@ TEST(SplitBatches, RoomLeavesOutTheEnvironmentAndFixedArguments) {
   const std::size_t bare = argument_room("/p", {});
   EXPECT_GT(bare, 64u * 1024);
   EXPECT_EQ(argument_room("/p", {"limits"}), bare - arg_cost("limits"));
+}
+
+// Every run gets the fixed arguments, then its own items in order, and
+// every item goes to exactly one run, whether the items fit one run (and
+// become its argument list) or not.
+TEST(SplitBatches, EveryRunGetsTheFixedArgumentsThenItsItems) {
+  const std::vector<std::string> fixed = {"user-info-sys", "--x"};
+  for (const std::size_t length : {std::size_t{4}, std::size_t{100 * 1000}}) {
+    for (const bool room_in_front : {false, true}) {
+      std::vector<std::string> items;
+      if (room_in_front) items.reserve(40 + fixed.size());
+      for (int i = 0; i < 40; ++i) items.push_back(std::to_string(i) + std::string(length, 'z'));
+      const std::vector<std::string> given = items;
+      std::vector<std::string> seen;
+      std::size_t runs = 0;
+      auto all = run_in_batches<int>(
+          "/p", fixed, std::move(items),
+          [&](const std::vector<std::string>& args) -> Result<int> {
+            ++runs;
+            EXPECT_GT(args.size(), fixed.size());
+            EXPECT_TRUE(std::equal(fixed.begin(), fixed.end(), args.begin()));
+            seen.insert(seen.end(), args.begin() + 2, args.end());
+            return 1;
+          },
+          [](int& total, int&& more) { total += more; });
+      ASSERT_TRUE(all);
+      EXPECT_EQ(*all, static_cast<int>(runs));
+      EXPECT_EQ(runs > 1, length > 4) << length;
+      EXPECT_EQ(seen, given) << length;
+    }
+  }
 }
 
 TEST(SplitBatches, FailedBatchLosesOnlyItsOwnRecords) {
