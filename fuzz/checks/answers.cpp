@@ -299,6 +299,18 @@ const char* check_user_info_sys(std::string_view text) {
     if (!inner) return "message frame";
     detail = *inner;
   }
+  // The run decodes the answer straight into its table: the same verdict,
+  // the same message, and the table the whole records would give.
+  auto table = plugins::parse_panel_accounts(text);
+  if (table.has_value() != got.has_value()) return "panel table and records disagree";
+  if (!table && table.error().message != got.error().message) return "panel table message";
+  if (table) {
+    plugins::PanelAccountsByUid from_records;
+    for (const plugins::UserInfo& user : got->users)
+      from_records.insert_or_assign(static_cast<std::uint32_t>(user.uid),
+                                    plugins::PanelAccount{user.domain, user.reseller});
+    if (*table != from_records) return "panel table differs from the records";
+  }
   std::optional<plugins::UserLookupResult> expected;
   if (j.comparable) expected = model_lookup(*j.comparable);
   return verdict(text, j, value_of<plugins::UserLookupResult>(got), detail, expected,

@@ -64,8 +64,8 @@ std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string
                                   const NamesByUid& names_by_uid);
 // Walks `rows` in `order`, filling the usernames of the rows it visits in
 // place (pointing into `in.names_by_uid`), and decodes the accepted ones
-// whole, in order. Fails only when a
-// row's text does not decode, with the decoder's message.
+// whole, in order. Fails only when a row's text does not decode, with the
+// decoder's message.
 std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
                                                              std::span<const RankedRow> order,
                                                              const SelectionInputs& in);

@@ -40,6 +40,7 @@ struct UserLookupResult {
 struct PanelAccount {
   std::string domain;
   std::string reseller;
+  bool operator==(const PanelAccount&) const = default;
 };
 
 // Keyed by the low 32 bits of the panel's uid, the width of a row's uid.
