@@ -31,11 +31,16 @@ std::vector<std::span<const std::string>> split_batches(std::span<const std::str
 // leading arguments, under this process's limits and environment.
 std::size_t argument_room(const std::string& program, const std::vector<std::string>& fixed);
 
+// Gives back the memory of an argument list that has served its run.
+inline void release(std::vector<std::string>& args) { std::vector<std::string>().swap(args); }
+
 // Runs `run(args)` once per batch of `items`, each time with `fixed` in
 // front, and folds the answers in order with `join(total, answer)`. A
 // failed batch loses only its own answer; when every batch fails, the
 // first error is returned. No items, no run. The items are moved into the
-// argument lists: with a hundred thousand of them a copy is megabytes.
+// argument lists, and each list is handed to `run` to keep or drop: with a
+// hundred thousand items a list is megabytes, which need not be held while
+// the answer is read.
 // When one run takes them all, `items` itself becomes the argument list,
 // with no new list at all if it has room for `fixed` in front.
 template <class T, class Run, class Join>
@@ -61,7 +66,7 @@ Result<T> run_in_batches(const std::string& program, const std::vector<std::stri
       args.insert(args.end(), std::make_move_iterator(first),
                   std::make_move_iterator(first + static_cast<std::ptrdiff_t>(batches[i].size())));
     }
-    Result<T> answer = run(args);
+    Result<T> answer = run(std::move(args));
     if (!answer) {
       // With several batches the others still count: say what this one lost.
       if (batches.size() > 1)

@@ -158,8 +158,9 @@ Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
   for (const std::int64_t uid : uids) numbers.push_back(std::to_string(uid));
   return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, std::move(numbers),
-      [&program](const std::vector<std::string>& args) -> Result<PanelAccountsByUid> {
+      [&program](std::vector<std::string> args) -> Result<PanelAccountsByUid> {
         auto text = run_pnx_helper(args, program);
+        release(args);
         if (!text) return std::unexpected(text.error());
         return parse_panel_accounts(*text);
       },

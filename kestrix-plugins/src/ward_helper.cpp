@@ -40,8 +40,9 @@ Result<WardLimitsMap> ward_limits(std::vector<std::string> names,
   if (names.empty()) return WardLimitsMap{};
   return run_in_batches<WardLimitsMap>(
       program, {"limits"}, std::move(names),
-      [&program](const std::vector<std::string>& args) -> Result<WardLimitsMap> {
+      [&program](std::vector<std::string> args) -> Result<WardLimitsMap> {
         auto text = run_helper(program, args, WARD_HELPER_TIMEOUT_SECS);
+        release(args);
         if (!text) return std::unexpected(text.error().to_error());
         return parse_ward_limits(*text);
       },
