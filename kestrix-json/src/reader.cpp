@@ -9,7 +9,7 @@ namespace kestrix::json {
 
 using detail::is_ws;
 using detail::quote_debug;
-using detail::stops_string;
+using detail::string_run_end;
 
 std::string describe(std::string_view text, const DecodeError& error) {
   std::size_t line = 1, column = 0;
@@ -251,11 +251,7 @@ Reader::Step Reader::step_key(std::string_view& key, bool skipping) {
   }
   if (i < size && data[i] == '"') {
     const std::size_t start = ++i;
-    while (i < size) {
-      unsigned char b = static_cast<unsigned char>(data[i]);
-      if (stops_string(b)) break;
-      ++i;
-    }
+    i = string_run_end(data, i, size);
     if (i < size && data[i] == '"') {
       key = text_.substr(start, i - start);
       pos_ = i + 1;

@@ -38,7 +38,7 @@ bool Reader::scan_number(Number& n, bool convert) {
   if (c == '0') {
     if (is_digit(p)) return here(), fail_peek("invalid number");
   } else if (c >= '1' && c <= '9') {
-    while (is_digit(p)) ++p;
+    p = detail::digit_run_end(p, end);
   } else {
     return here(), fail_here("invalid number");
   }
@@ -46,7 +46,7 @@ bool Reader::scan_number(Number& n, bool convert) {
   const char* frac_digits = p;
   if (p < end && *p == '.') {
     frac_digits = ++p;
-    while (is_digit(p)) ++p;
+    p = detail::digit_run_end(p, end);
     if (p == frac_digits)
       return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
   }
@@ -60,7 +60,7 @@ bool Reader::scan_number(Number& n, bool convert) {
     if (p >= end) return here(), fail_here("EOF while parsing a value");
     const char e = *p++;
     if (e < '0' || e > '9') return here(), fail_here("invalid number");
-    while (is_digit(p)) ++p;
+    p = detail::digit_run_end(p, end);
   }
   here();
   if (!convert) return true;

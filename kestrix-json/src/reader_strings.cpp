@@ -66,7 +66,6 @@ std::string quote_debug(std::string_view s) {
 
 }  // namespace detail
 
-using detail::stops_string;
 
 // Scans a string whose opening quote has been consumed, decoding it into
 // `out` when given. Input text is known to be UTF-8.
@@ -75,13 +74,7 @@ bool Reader::scan_string(std::string* out) {
   const char* data = text_.data();
   for (;;) {
     const std::size_t run = pos_;
-    std::size_t i = run;
-    while (i < size) {
-      unsigned char c = static_cast<unsigned char>(data[i]);
-      if (stops_string(c)) break;
-      ++i;
-    }
-    pos_ = i;
+    pos_ = detail::string_run_end(data, run, size);
     if (out) out->append(data + run, pos_ - run);
     if (pos_ >= size) return fail_at(size, "EOF while parsing a string");
     unsigned char c = static_cast<unsigned char>(data[pos_]);
