@@ -150,12 +150,13 @@ Result<std::vector<std::string>> reseller_users(const std::string& reseller,
   return fail("out of memory");
 }
 
-Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
+Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program) try {
   if (uids.empty()) return PanelAccountsByUid{};
   std::vector<std::string> numbers;
   numbers.reserve(uids.size() + 1);  // and the request, in front
   for (const std::int64_t uid : uids) numbers.push_back(std::to_string(uid));
+  std::vector<std::int64_t>().swap(uids);
   return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, std::move(numbers),
       [&program](std::vector<std::string> args) -> Result<PanelAccountsByUid> {

@@ -29,7 +29,6 @@
 
 #include "kestrix/json/reader.h"
 #include "kestrix/json/writer.h"
-#include "kestrix/pages.h"
 
 namespace kestrix::json {
 
@@ -158,7 +157,6 @@ bool read_vector(Reader& r, std::vector<T>& v, F&& element) {
       const std::size_t expected = rr.remaining() / per_element;
       const std::size_t bound = rr.remaining() / sizeof(T) + 1;
       v.reserve(v.size() + std::max(v.size() / 8, std::min(expected + expected / 4 + 16, bound)));
-      prefer_huge_pages(v.data(), v.capacity() * sizeof(T));
     }
     return element(rr, v.emplace_back());
   });

@@ -54,8 +54,9 @@ Result<std::vector<std::string>> admins(const std::string& program = PNX_HELPER_
 Result<std::vector<std::string>> reseller_users(
     const std::string& reseller, const std::string& program = PNX_HELPER_PATH);
 // The accounts the panel knows among `uids`; a later record for the same
-// uid wins. An empty list runs nothing.
-Result<PanelAccountsByUid> user_info_sys(const std::vector<std::int64_t>& uids,
+// uid wins. An empty list runs nothing. The list is taken, and let go once
+// it has been spelled out as arguments.
+Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program = PNX_HELPER_PATH);
 
 // Answer decoders. `request` names the request in the message
