@@ -28,6 +28,7 @@ std::optional<Fault> first_fault(std::string_view bytes) {
       if (((words[0] | words[1] | words[2] | words[3]) & HIGH) != 0) break;
       i += 32;
     }
+    if (i == n) break;
     if (n - i >= 8) {
       std::uint64_t word;
       std::memcpy(&word, s + i, 8);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "kestrix/testing/encode_utf8.h"
 #include "kestrix/text.h"
@@ -56,6 +57,17 @@ TEST(Utf8Fault, IsFoundAtEveryOffsetPastAsciiRuns) {
     }
     const std::string cut = std::string(before, 'a') + "\xE2\x82";
     EXPECT_EQ(described(cut), "incomplete utf-8 byte sequence from index " + std::to_string(before));
+  }
+}
+
+// Every length of ASCII, whole blocks of the fast paths and the bytes left
+// over: the scan must stop at the end, which the sanitizer build checks.
+TEST(Utf8Fault, AsciiOfEveryLengthIsValid) {
+  for (std::size_t length = 0; length < 100; ++length) {
+    // Exactly as large as the text, without a string's terminator behind it.
+    const std::vector<char> ascii(length, 'a');
+    EXPECT_TRUE(is_utf8(std::string_view(ascii.data(), ascii.size()))) << length;
+    EXPECT_TRUE(is_utf8(std::string(ascii.begin(), ascii.end()) + "\u00e9")) << length;
   }
 }
 
