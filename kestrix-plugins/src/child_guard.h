@@ -29,8 +29,10 @@ class GuardedSignalsBlocked {
 void track_child(pid_t pid);
 void forget_child();
 
-// In a freshly forked child, before exec: our handlers go back to the default
-// action and the mask to `mask`. Async-signal-safe.
+// In a freshly started child, before exec: our handlers go back to the
+// default action and the mask to `mask`. Async-signal-safe, and it writes
+// nothing but the child's own handler table and mask, since the child may
+// share our memory.
 void restore_signals_in_child(const sigset_t& mask);
 
 }  // namespace kestrix::plugins
