@@ -2,6 +2,8 @@
 // where errors are placed.
 #include "kestrix/json/reader.h"
 
+#include <algorithm>
+
 #include "kestrix/json/numbers.h"
 #include "reader_bytes.h"
 
@@ -11,19 +13,28 @@ using detail::is_ws;
 using detail::quote_debug;
 using detail::string_run_end;
 
-std::string describe(std::string_view text, const DecodeError& error) {
-  std::size_t line = 1, column = 0;
-  std::size_t end = error.offset < text.size() ? error.offset : text.size();
-  for (std::size_t i = 0; i < end; ++i) {
+namespace {
+LinePosition advance(std::string_view text, LinePosition at, std::size_t offset) {
+  for (std::size_t i = at.offset; i < offset; ++i) {
     if (text[i] == '\n') {
-      ++line;
-      column = 0;
-    } else {
-      ++column;
+      ++at.line;
+      at.line_start = i + 1;
     }
   }
-  return error.description + " at line " + std::to_string(line) + " column " +
-         std::to_string(column);
+  at.offset = offset;
+  return at;
+}
+}  // namespace
+
+std::string describe(std::string_view text, const DecodeError& error, LinePosition from) {
+  const std::size_t end = std::max(from.offset, std::min(error.offset, text.size()));
+  const LinePosition at = advance(text, from, end);
+  return error.description + " at line " + std::to_string(at.line) + " column " +
+         std::to_string(end - at.line_start);
+}
+
+void Reader::count_lines_to(std::size_t offset) {
+  if (offset > counted_.offset && offset <= pos_) counted_ = advance(text_, counted_, offset);
 }
 
 int Reader::peek_ws() {

@@ -2,6 +2,7 @@
 
 #include "arg_batches.h"
 #include "kestrix/json/record.h"
+#include "kestrix/pages.h"
 #include "kestrix/plugins/helper_runner.h"
 
 #include <new>
@@ -51,7 +52,14 @@ constexpr std::size_t OUTPUT_EXCERPT_BYTES = 200;
 // the full decode.
 struct PanelAccountsField {
   PanelAccountsByUid* accounts;
+  // The answer's own buffer when it may be given back as it is read.
+  std::string* consumed = nullptr;
 };
+
+// The answer's first bytes stay for the excerpt of a failure message; after
+// that the text read so far is given back in steps of this size.
+constexpr std::size_t KEEP_BYTES = 4096;
+constexpr std::size_t RELEASE_STEP = std::size_t{2} << 20;
 
 struct UnresolvedField {};
 
@@ -65,7 +73,15 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
   UserInfo scratch;
   std::size_t records = 0;
   const std::size_t start = r.offset();
+  std::size_t released = KEEP_BYTES;
   return kj::read_seq(r, [&](kj::Reader& rr) {
+    // Between records nothing refers to the text read so far: once its
+    // lines are counted for the messages, its memory can go.
+    if (v.consumed != nullptr && rr.offset() >= released + RELEASE_STEP) {
+      rr.count_lines_to(rr.offset());
+      release_pages(v.consumed->data() + released, rr.offset() - released);
+      released = rr.offset();
+    }
     // Rehashing a table of every account, again and again as it grows,
     // would cost more than filling it: after a few records their average
     // size in the text tells how many more the answer can hold.
@@ -121,14 +137,24 @@ Result<UserLookupResult> parse_user_lookup(std::string_view answer) {
   return std::move(*doc);
 }
 
-Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer) {
+namespace {
+Result<PanelAccountsByUid> decode_panel_accounts(std::string_view answer, std::string* consumed) {
   PanelAccountsByUid accounts;
-  auto doc = kj::decode<PanelAnswer>(answer, [&accounts](kj::Reader& r, PanelAnswer& out) {
-    out.users.accounts = &accounts;
+  auto doc = kj::decode<PanelAnswer>(answer, [&](kj::Reader& r, PanelAnswer& out) {
+    out.users = {&accounts, consumed};
     return read(r, out);
   });
   if (!doc) return std::unexpected(user_lookup_failure(answer, doc.error()));
   return accounts;
+}
+}  // namespace
+
+Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer) {
+  return decode_panel_accounts(answer, nullptr);
+}
+
+Result<PanelAccountsByUid> take_panel_accounts(std::string answer) {
+  return decode_panel_accounts(answer, &answer);
 }
 
 // Exhaustion while building an answer fails the lookup like any other
@@ -163,7 +189,7 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
         auto text = run_pnx_helper(args, program);
         release(args);
         if (!text) return std::unexpected(text.error());
-        return parse_panel_accounts(*text);
+        return take_panel_accounts(std::move(*text));
       },
       // Later batches answer later uids: their records win, as in one answer.
       [](PanelAccountsByUid& total, PanelAccountsByUid&& more) {

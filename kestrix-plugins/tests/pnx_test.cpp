@@ -126,6 +126,42 @@ TEST(UserLookupAnswer, TrailingTextFailsAndLongOutputIsCutAt200Bytes) {
                   .ends_with(": output=" + long_answer.substr(0, 200)));
 }
 
+// An answer large enough that its front is given back while the rest is
+// read: the table and every message, with its line and column, must be
+// those of the decode that keeps the whole text.
+TEST(UserLookupAnswer, GivingBackTheTextReadChangesNothing) {
+  std::string records;
+  for (int i = 0; i < 40000; ++i) {
+    if (i > 0) records += ",\n";
+    records += R"({"uid": )" + std::to_string(1000 + i) + R"(, "username": "u)" +
+               std::to_string(i) + R"(", "email": "e", "domain": "d)" + std::to_string(i) +
+               R"(.example", "locale": "en", "reseller": "r", "display_name": "User \u00c9"})";
+  }
+  ASSERT_GT(records.size(), std::size_t{5} << 20);
+  const std::string whole = "{\"users\": [\n" + records + "\n], \"unresolved\": []}\n";
+  const std::string answers[] = {
+      whole,
+      // A fault in the last record, one after the array, and text cut short.
+      whole.substr(0, whole.rfind(R"("uid": )") + 7) + "\"x\"" +
+          whole.substr(whole.rfind(R"("uid": )") + 11),
+      "{\"users\": [\n" + records + "\n], \"unresolved\": [{\"uid\": 1}]}",
+      whole.substr(0, whole.size() - 40),
+  };
+  for (const std::string& answer : answers) {
+    auto kept = parse_panel_accounts(answer);
+    auto taken = take_panel_accounts(answer);
+    ASSERT_EQ(kept.has_value(), taken.has_value());
+    if (kept) {
+      EXPECT_EQ(kept->size(), 40000u);
+      EXPECT_EQ(*kept, *taken);
+    } else {
+      EXPECT_NE(kept.error().message.find(" at line 4000"), std::string::npos)
+          << kept.error().message;
+      EXPECT_EQ(kept.error().message, taken.error().message);
+    }
+  }
+}
+
 TEST(NameListAnswer, ListsKeepOrderAndDuplicates) {
   EXPECT_EQ(parse_name_list("[\"root\", \"admin\", \"root\"]\n", "admins").value(),
             (std::vector<std::string>{"root", "admin", "root"}));

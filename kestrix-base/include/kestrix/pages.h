@@ -11,4 +11,9 @@ namespace kestrix {
 // several megabytes, where rounding to whole huge pages costs little.
 void prefer_huge_pages(void* data, std::size_t bytes) noexcept;
 
+// Gives the whole pages within a buffer's range back to the system, for a
+// buffer whose owner has read that part and will not look at it again: they
+// read as zeros afterwards. The bytes of partly covered pages stay.
+void release_pages(char* data, std::size_t bytes) noexcept;
+
 }  // namespace kestrix

@@ -31,8 +31,17 @@ struct DecodeError {
   std::size_t offset = 0;   // the position is that of this byte offset
 };
 
+// Where a byte offset lies: its line (from 1) and the offset that line
+// starts at.
+struct LinePosition {
+  std::size_t offset = 0;
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+};
+
 // "<description> at line L column C": lines from 1, C bytes read on line L.
-std::string describe(std::string_view text, const DecodeError& error);
+// Counting starts at `from`, so the text before it need not be there any more.
+std::string describe(std::string_view text, const DecodeError& error, LinePosition from = {});
 
 class Reader {
  public:
@@ -63,7 +72,12 @@ class Reader {
   void count_key_comparison() { ++key_comparisons_; }
 
   const DecodeError& error() const { return error_; }
-  std::string message() const { return describe(text_, error_); }
+  std::string message() const { return describe(text_, error_, counted_); }
+
+  // Counts the lines up to `offset`, which must not lie past the current
+  // position, so that messages no longer need the text before it: a caller
+  // that owns the text may then give that part's memory back.
+  void count_lines_to(std::size_t offset);
 
   // --- Building blocks for record.h -------------------------------------
   enum class Accept { Array, Object, Both };
@@ -136,6 +150,7 @@ class Reader {
   bool first_ = true;  // nothing read yet in the container opened last
   DecodeError error_;
   std::string scratch_;  // keys that hold escapes
+  LinePosition counted_;
   std::size_t key_comparisons_ = 0;
 };
 

@@ -66,5 +66,9 @@ Result<UserLookupResult> parse_user_lookup(std::string_view answer);
 // The same answer checked by the same rules, with the same messages, but
 // decoded straight into the table: nothing else of a record is kept.
 Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer);
+// The same again, for an answer that is not needed afterwards: the memory of
+// the records already read is given back while the rest is decoded, so the
+// table does not grow beside the whole text.
+Result<PanelAccountsByUid> take_panel_accounts(std::string answer);
 
 }  // namespace kestrix::plugins
