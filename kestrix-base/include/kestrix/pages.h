@@ -1,4 +1,4 @@
-// Memory hints for the few large buffers of a run.
+// Page-level care for the few large buffers of a run.
 #pragma once
 
 #include <cstddef>
