@@ -1,4 +1,3 @@
-#include <malloc.h>
 #include <unistd.h>
 
 #include <new>
@@ -23,11 +22,6 @@ int out_of_memory() {
 // The libraries turn exhaustion into their documented outcomes where they
 // can; whatever still runs out of memory ends here, never in an abort.
 int main(int argc, char** argv) {
-  // glibc raises its threshold for mapping a block of its own each time
-  // such a block is freed, after which the megabytes of a freed argument
-  // list or password table stay resident in the heap beside the snapshot.
-  // A fixed threshold gives every large block back when it is freed.
-  ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   try {
     return kestrix::cli::run(std::vector<std::string>(argv, argv + argc));
   } catch (const std::bad_alloc&) {
