@@ -3,6 +3,7 @@
 #include "kestrix/json/reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kestrix/json/numbers.h"
 #include "reader_bytes.h"
@@ -15,11 +16,14 @@ using detail::string_run_end;
 
 namespace {
 LinePosition advance(std::string_view text, LinePosition at, std::size_t offset) {
-  for (std::size_t i = at.offset; i < offset; ++i) {
-    if (text[i] == '\n') {
-      ++at.line;
-      at.line_start = i + 1;
-    }
+  const char* p = text.data() + at.offset;
+  const char* const end = text.data() + offset;
+  while (p < end) {
+    const void* newline = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    if (newline == nullptr) break;
+    p = static_cast<const char*>(newline) + 1;
+    ++at.line;
+    at.line_start = static_cast<std::size_t>(p - text.data());
   }
   at.offset = offset;
   return at;
