@@ -9,7 +9,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "kestrix/pages.h"
 #include "kestrix/unique_fd.h"
 
 namespace kestrix {
@@ -30,7 +29,6 @@ int read_all(int fd, std::size_t hint, std::size_t max_bytes, std::string& data)
     const std::size_t old = data.size();
     ssize_t n = 0;
     data.resize_and_overwrite(capacity, [&](char* p, std::size_t) {
-      if (old == 0) prefer_huge_pages(p, capacity);
       n = ::read(fd, p + old, capacity - old);
       return old + (n > 0 ? static_cast<std::size_t>(n) : 0);
     });

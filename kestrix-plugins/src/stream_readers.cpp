@@ -14,7 +14,6 @@
 #include <system_error>
 #include <utility>
 
-#include "kestrix/pages.h"
 
 namespace kestrix::plugins {
 namespace {
@@ -98,7 +97,6 @@ class Pieces {
   std::string join() {
     std::string out;
     out.resize_and_overwrite(total_, [this](char* data, std::size_t) {
-      prefer_huge_pages(data, total_);
       std::size_t at = 0;
       for (Piece& piece : pieces_) {
         const std::string_view bytes = piece.bytes();
