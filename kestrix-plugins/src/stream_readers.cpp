@@ -14,7 +14,6 @@
 #include <system_error>
 #include <utility>
 
-
 namespace kestrix::plugins {
 namespace {
 
