@@ -60,7 +60,7 @@ PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
                        lookup.error());
     return {};
   }
-  return panel_info_by_uid(std::move(*lookup));
+  return std::move(*lookup);
 }
 
 NameSet admin_names_for(const Caller& caller) {

@@ -2,26 +2,11 @@
 
 namespace kestrix::cli {
 
-namespace {
-void or_not_available(std::string& value) {
-  if (value.empty()) value = NOT_AVAILABLE;
-}
-}  // namespace
-
 NamesByUid names_by_uid(std::vector<core::RegularUser>&& users) {
   NamesByUid names;
   names.reserve(users.size());
   for (auto& user : users) names.insert_or_assign(user.uid, std::move(user.name));
   return names;
-}
-
-PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts) {
-  PanelInfoByUid table = std::move(accounts);
-  for (auto& [uid, info] : table) {
-    or_not_available(info.domain);
-    or_not_available(info.reseller);
-  }
-  return table;
 }
 
 std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {

@@ -15,9 +15,6 @@ namespace kestrix::cli {
 // A later entry for the same uid wins.
 NamesByUid names_by_uid(std::vector<core::RegularUser>&& users);
 
-// The panel's accounts with "N/A" for an empty domain or reseller.
-PanelInfoByUid panel_info_by_uid(plugins::PanelAccountsByUid&& accounts);
-
 std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows);
 
 // The login names of the rows in row order: a username unless it is "N/A",

@@ -62,9 +62,12 @@ void fill_domain_and_reseller(TopUser& row, const PanelInfoByUid& panel_info_by_
     row.reseller = NOT_AVAILABLE;
     return;
   }
-  auto it = panel_info_by_uid.find(row.id);
-  std::string_view domain = it == panel_info_by_uid.end() ? NOT_AVAILABLE : it->second.domain;
-  std::string_view reseller = it == panel_info_by_uid.end() ? NOT_AVAILABLE : it->second.reseller;
+  const auto account = panel_info_by_uid.find(row.id);
+  const auto or_not_available = [](std::string_view value) {
+    return value.empty() ? NOT_AVAILABLE : value;
+  };
+  const std::string_view domain = account ? or_not_available(account->domain) : NOT_AVAILABLE;
+  const std::string_view reseller = account ? or_not_available(account->reseller) : NOT_AVAILABLE;
   if (row.domain.empty()) row.domain = domain;
   if (row.reseller.empty()) row.reseller = reseller;
 }

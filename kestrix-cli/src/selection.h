@@ -22,8 +22,8 @@ namespace kestrix::cli {
 
 inline constexpr std::string_view NOT_AVAILABLE = "N/A";
 
-// The panel's domain and reseller of an account, "N/A" where it gave none.
-using PanelInfo = plugins::PanelAccount;
+// The panel's domain and reseller of each account; a row shows "N/A" where
+// it gave none.
 using PanelInfoByUid = plugins::PanelAccountsByUid;
 
 using NamesByUid = std::unordered_map<std::uint32_t, std::string>;

@@ -11,14 +11,6 @@ TEST(Lookups, LaterEntriesForAUidWin) {
 
 }
 
-TEST(Lookups, EmptyPanelValuesBecomeNotAvailable) {
-  auto panel = panel_info_by_uid({{1000, {"a.example", ""}}, {1001, {"", "r"}}});
-  EXPECT_EQ(panel.at(1000).domain, "a.example");
-  EXPECT_EQ(panel.at(1000).reseller, "N/A");
-  EXPECT_EQ(panel.at(1001).domain, "N/A");
-  EXPECT_EQ(panel.at(1001).reseller, "r");
-}
-
 TEST(Lookups, WardNamesSkipPlaceholdersAndUnknownUids) {
   std::vector<RowEntry> rows(4);
   rows[0].username = "alice";

@@ -3,7 +3,10 @@
 #include <cmath>
 #include <ctime>
 #include <deque>
+#include <initializer_list>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -59,6 +62,13 @@ std::vector<RankedRow> in_file_order(std::size_t count) {
   std::vector<RankedRow> order;
   for (std::size_t i = 0; i < count; ++i) order.push_back({0.0, i});
   return order;
+}
+
+PanelInfoByUid panel_of(
+    std::initializer_list<std::tuple<std::uint32_t, std::string_view, std::string_view>> accounts) {
+  PanelInfoByUid::Builder table;
+  for (const auto& [uid, domain, reseller] : accounts) table.add(uid, domain, reseller);
+  return std::move(table).build();
 }
 
 // The tables a walk reads, empty unless a test fills them.
@@ -232,15 +242,15 @@ TEST(SelectRows, ARowThatDoesNotDecodeFailsTheWalk) {
 TEST(SelectRows, MissingNamesBecomeNotAvailableEverywhere) {
   World w;
   w.names = {{1000, "alice"}};
-  w.panel = {{1000, {"alice.com", "N/A"}}, {1001, {"bob.com", "res"}}};
+  w.panel = panel_of({{1000, "alice.com", ""}, {1001, "bob.com", "res"}, {1003, "", "res"}});
   TopUser nameless = row(1001, "");
   nameless.domain = "kept.com";
   nameless.reseller = "kept";
   TopUser alice = row(1000, "");
   TopUser carol = row(1002, "carol");
   carol.domain = "carol.com";
-  auto out = w.select({alice, nameless, carol});
-  ASSERT_EQ(out.size(), 3u);
+  auto out = w.select({alice, nameless, carol, row(1003, "dave")});
+  ASSERT_EQ(out.size(), 4u);
   EXPECT_EQ(out[0].username, "alice");
   EXPECT_EQ(out[0].domain, "alice.com");
   EXPECT_EQ(out[0].reseller, "N/A");
@@ -250,11 +260,14 @@ TEST(SelectRows, MissingNamesBecomeNotAvailableEverywhere) {
   EXPECT_EQ(out[1].reseller, "N/A");
   EXPECT_EQ(out[2].domain, "carol.com");
   EXPECT_EQ(out[2].reseller, "N/A");
+  // The panel's empty values read "N/A" too.
+  EXPECT_EQ(out[3].domain, "N/A");
+  EXPECT_EQ(out[3].reseller, "res");
 }
 
 TEST(SelectRows, SnapshotValuesWinOverThePanel) {
   World w;
-  w.panel = {{7, {"panel.com", "panelres"}}};
+  w.panel = panel_of({{7, "panel.com", "panelres"}});
   TopUser r = row(7, "seven");
   r.domain = "snap.com";
   auto out = w.select({r});
@@ -265,7 +278,7 @@ TEST(SelectRows, SnapshotValuesWinOverThePanel) {
 
 TEST(SelectRows, PatternsAreCaseSensitiveSubstringsAndSkipUnknowns) {
   World w;
-  w.panel = {{1, {"shop.example", "r"}}, {2, {"N/A", "r"}}, {3, {"blog.example", "r"}}};
+  w.panel = panel_of({{1, "shop.example", "r"}, {2, "N/A", "r"}, {3, "blog.example", "r"}});
   std::vector<TopUser> rows = {row(1, "alice"), row(2, "malia"), row(3, "Alan"), row(4, "")};
 
   struct Case {

@@ -51,7 +51,7 @@ constexpr std::size_t OUTPUT_EXCERPT_BYTES = 200;
 // the record types, and with them the rules and messages, stay those of
 // the full decode.
 struct PanelAccountsField {
-  PanelAccountsByUid* accounts;
+  PanelAccountsByUid::Builder* accounts;
   // The answer's own buffer when it may be given back as it is read.
   std::string* consumed = nullptr;
 };
@@ -69,9 +69,10 @@ struct PanelAnswer {
 };
 
 bool read(kj::Reader& r, PanelAccountsField& v) {
-  v.accounts->clear();
+  *v.accounts = {};
   UserInfo scratch;
   std::size_t records = 0;
+  std::size_t text_bytes = 0;
   const std::size_t start = r.offset();
   std::size_t released = KEEP_BYTES;
   return kj::read_seq(r, [&](kj::Reader& rr) {
@@ -82,17 +83,16 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
       release_pages(v.consumed->data() + released, rr.offset() - released);
       released = rr.offset();
     }
-    // Rehashing a table of every account, again and again as it grows,
-    // would cost more than filling it: after a few records their average
-    // size in the text tells how many more the answer can hold.
+    // After a few records their average size in the text tells how many
+    // more the answer can hold, and how much of it the table keeps.
     if (++records == 16) {
       const std::size_t used = rr.offset() - start;
-      v.accounts->reserve(records + rr.remaining() / (used / records + 1));
+      const std::size_t more = rr.remaining() / (used / records + 1);
+      v.accounts->reserve(records + more, text_bytes + more * (text_bytes / records + 1));
     }
     if (!read(rr, scratch)) return false;
-    PanelAccount& account = (*v.accounts)[static_cast<std::uint32_t>(scratch.uid)];
-    account.domain = scratch.domain;
-    account.reseller = scratch.reseller;
+    text_bytes += scratch.domain.size() + scratch.reseller.size();
+    v.accounts->add(static_cast<std::uint32_t>(scratch.uid), scratch.domain, scratch.reseller);
     return true;
   });
 }
@@ -139,13 +139,13 @@ Result<UserLookupResult> parse_user_lookup(std::string_view answer) {
 
 namespace {
 Result<PanelAccountsByUid> decode_panel_accounts(std::string_view answer, std::string* consumed) {
-  PanelAccountsByUid accounts;
+  PanelAccountsByUid::Builder accounts;
   auto doc = kj::decode<PanelAnswer>(answer, [&](kj::Reader& r, PanelAnswer& out) {
     out.users = {&accounts, consumed};
     return read(r, out);
   });
   if (!doc) return std::unexpected(user_lookup_failure(answer, doc.error()));
-  return accounts;
+  return std::move(accounts).build();
 }
 }  // namespace
 
@@ -192,9 +192,7 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
         return take_panel_accounts(std::move(*text));
       },
       // Later batches answer later uids: their records win, as in one answer.
-      [](PanelAccountsByUid& total, PanelAccountsByUid&& more) {
-        for (auto& [uid, account] : more) total.insert_or_assign(uid, std::move(account));
-      });
+      [](PanelAccountsByUid& total, PanelAccountsByUid&& more) { total.merge(std::move(more)); });
 } catch (const std::bad_alloc&) {
   return fail("out of memory");
 }

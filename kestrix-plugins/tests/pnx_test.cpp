@@ -66,8 +66,7 @@ TEST(UserLookupAnswer, TheTableKeepsDomainAndResellerOfTheLastRecordPerUid) {
     auto r = parse_panel_accounts(answer);
     ASSERT_TRUE(r) << r.error().message;
     ASSERT_EQ(r->size(), 1u);  // 4294968296 is uid 1000 in 32 bits
-    EXPECT_EQ(r->at(1000).domain, "w.example");
-    EXPECT_EQ(r->at(1000).reseller, "");
+    EXPECT_EQ(r->find(1000), (PanelAccount{"w.example", ""}));
   }
   auto empty = parse_panel_accounts(R"({"unresolved": [], "users": []})");
   ASSERT_TRUE(empty);
@@ -200,9 +199,9 @@ TEST_F(PanelHelper, RequestsCarryTheirArguments) {
   auto r = user_info_sys({1000, -1, 1001}, prog);
   ASSERT_TRUE(r) << r.error().message;
   ASSERT_EQ(r->size(), 3u);
-  EXPECT_EQ(r->at(1000).domain, "d1000");
-  EXPECT_EQ(r->at(4294967295u).domain, "d-1");
-  EXPECT_EQ(r->at(1001).domain, "d1001");
+  EXPECT_EQ(r->find(1000)->domain, "d1000");
+  EXPECT_EQ(r->find(4294967295u)->domain, "d-1");
+  EXPECT_EQ(r->find(1001)->domain, "d1001");
   EXPECT_EQ(run_pnx_helper({"panel-feature", "KRO"}, prog).error().message,
             prog + " exited with exit status: 2: unknown request panel-feature");
 }
@@ -225,7 +224,8 @@ TEST_F(PanelHelper, ListTooLongForOneCommandLineIsSplitAndJoinedInOrder) {
   ASSERT_EQ(r->size(), 300000u);
   bool all = true;
   for (std::int64_t uid = 1000000000; uid < 1000300000; ++uid)
-    all &= r->at(static_cast<std::uint32_t>(uid)).domain == "d" + std::to_string(uid);
+    all &= r->find(static_cast<std::uint32_t>(uid)).value_or(PanelAccount{}).domain ==
+           "d" + std::to_string(uid);
   EXPECT_TRUE(all);
   std::ifstream in(calls);
   const auto runs = std::count(std::istreambuf_iterator<char>(in), {}, '\n');

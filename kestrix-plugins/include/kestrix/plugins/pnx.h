@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/plugins/panel_accounts.h"
 
 namespace kestrix::plugins {
 
@@ -35,16 +35,6 @@ struct UserLookupResult {
   std::vector<UserInfo> users;
   std::vector<UnresolvedUid> unresolved;
 };
-
-// What a report uses of an account's record: its domain and reseller.
-struct PanelAccount {
-  std::string domain;
-  std::string reseller;
-  bool operator==(const PanelAccount&) const = default;
-};
-
-// Keyed by the low 32 bits of the panel's uid, the width of a row's uid.
-using PanelAccountsByUid = std::unordered_map<std::uint32_t, PanelAccount>;
 
 // run_helper on the panel helper with its time limit.
 Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
