@@ -43,6 +43,33 @@ Ready wait_ready(int fd, int stop_fd, int timeout_ms) {
   }
 }
 
+}  // namespace
+
+std::size_t PipeSource::read(char* at, std::size_t room) {
+  if (ended_ || room == 0) return 0;
+  if (!stopped_) {
+    const Ready ready = wait_ready(fd_, stop_fd_, -1);
+    if (ready == Ready::Data) return take(at, room);
+    if (ready == Ready::End) return end();
+    stopped_ = true;
+  }
+  if (final_taken_ >= FINAL_DRAIN_LIMIT || wait_ready(fd_, -1, 0) != Ready::Data) return end();
+  const std::size_t got = take(at, room);
+  final_taken_ += got;
+  return got;
+}
+
+std::size_t PipeSource::take(char* at, std::size_t room) {
+  ssize_t got = 0;
+  do {
+    got = ::read(fd_, at, room);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return end();
+  return static_cast<std::size_t>(got);
+}
+
+namespace {
+
 // One anonymous mapping of PIECE_BYTES; only the pages written to cost
 // memory. Throws std::bad_alloc when none can be had.
 class Piece {
@@ -73,22 +100,17 @@ class Piece {
 
 class Pieces {
  public:
-  // Reads once into the free end of the last piece; false at end of file
-  // or on a read error.
-  bool read_more(int fd, std::size_t& taken) {
+  // Reads once into the free end of the last piece; false at the end.
+  bool read_more(ByteSource& source) {
     if (pieces_.empty() || pieces_.back().room() == 0) {
       pieces_.reserve(pieces_.size() + 1);
       pieces_.emplace_back();
     }
     Piece& last = pieces_.back();
-    ssize_t got = 0;
-    do {
-      got = ::read(fd, last.free_end(), last.room());
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) return false;
-    last.add(static_cast<std::size_t>(got));
-    total_ += static_cast<std::size_t>(got);
-    taken += static_cast<std::size_t>(got);
+    const std::size_t got = source.read(last.free_end(), last.room());
+    if (got == 0) return false;
+    last.add(got);
+    total_ += got;
     return true;
   }
 
@@ -116,15 +138,9 @@ class Pieces {
 
 std::string drain(int fd, int stop_fd) {
   Pieces pieces;
-  std::size_t taken = 0;
-  for (;;) {
-    const Ready ready = wait_ready(fd, stop_fd, -1);
-    if (ready == Ready::End) return pieces.join();
-    if (ready == Ready::Stop) break;
-    if (!pieces.read_more(fd, taken)) return pieces.join();
+  PipeSource source(fd, stop_fd);
+  while (pieces.read_more(source)) {
   }
-  for (std::size_t final_taken = 0; final_taken < FINAL_DRAIN_LIMIT;)
-    if (wait_ready(fd, -1, 0) != Ready::Data || !pieces.read_more(fd, final_taken)) break;
   return pieces.join();
 }
 
@@ -143,7 +159,7 @@ Result<void> StreamReaders::ensure_stop_signal() {
   return {};
 }
 
-Result<void> StreamReaders::add(UniqueFd pipe) {
+Result<void> StreamReaders::add(UniqueFd pipe, std::function<void(ByteSource&)> read_out) {
   if (auto ok = ensure_stop_signal(); !ok) return ok;
   try {
     // Room first, so that a started thread always finds its result a place.
@@ -152,9 +168,16 @@ Result<void> StreamReaders::add(UniqueFd pipe) {
     std::promise<Drained> promise;
     auto future = promise.get_future();
     threads_.emplace_back([fd = std::move(pipe), stop_fd = stop_.get(),
+                           read_out = std::move(read_out),
                            result = std::move(promise)]() mutable {
       try {
-        result.set_value(Drained{drain(fd.get(), stop_fd), false});
+        if (read_out) {
+          PipeSource source(fd.get(), stop_fd);
+          read_out(source);
+          result.set_value(Drained{});
+        } else {
+          result.set_value(Drained{drain(fd.get(), stop_fd), false});
+        }
       } catch (...) {
         // The buffer is gone by now; closing the pipe below stops the writer.
         result.set_value(Drained{std::string(), true});
@@ -170,9 +193,10 @@ Result<void> StreamReaders::add(UniqueFd pipe) {
   return {};
 }
 
-Result<void> StreamReaders::start(UniqueFd out, UniqueFd err) {
-  if (auto ok = add(std::move(out)); !ok) return ok;
-  return add(std::move(err));
+Result<void> StreamReaders::start(UniqueFd out, UniqueFd err,
+                                  std::function<void(ByteSource&)> read_out) {
+  if (auto ok = add(std::move(out), std::move(read_out)); !ok) return ok;
+  return add(std::move(err), {});
 }
 
 bool StreamReaders::wait_until(Clock::time_point deadline) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -12,6 +14,36 @@
 #include "kestrix/unique_fd.h"
 
 namespace kestrix::plugins {
+
+// Bytes that arrive a read at a time; a read that gives nothing is the end.
+class ByteSource {
+ public:
+  virtual std::size_t read(char* at, std::size_t room) = 0;
+
+ protected:
+  ~ByteSource() = default;
+};
+
+// A child's pipe, read until end of file. Once the readers are told to
+// stop, only what the pipe already holds is still taken, up to a limit: a
+// writer that keeps filling it cannot hold the reader up.
+class PipeSource final : public ByteSource {
+ public:
+  PipeSource(int fd, int stop_fd) : fd_(fd), stop_fd_(stop_fd) {}
+  std::size_t read(char* at, std::size_t room) override;
+
+ private:
+  std::size_t take(char* at, std::size_t room);
+  std::size_t end() {
+    ended_ = true;
+    return 0;
+  }
+  int fd_;
+  int stop_fd_;
+  bool stopped_ = false;
+  bool ended_ = false;
+  std::size_t final_taken_ = 0;
+};
 
 class StreamReaders {
  public:
@@ -26,8 +58,10 @@ class StreamReaders {
 
   // Starts one reader for each of the child's standard output and standard
   // error, owning its pipe until it finishes. Fails with the system's text
-  // when no thread can be created.
-  Result<void> start(UniqueFd out, UniqueFd err);
+  // when no thread can be created. With `read_out`, standard output is
+  // handed to it on its reader's thread as it arrives, rather than kept; it
+  // must read to the end.
+  Result<void> start(UniqueFd out, UniqueFd err, std::function<void(ByteSource&)> read_out = {});
   // True when every reader reached end of file (or a read error) before
   // `deadline`.
   bool wait_until(Clock::time_point deadline);
@@ -51,7 +85,7 @@ class StreamReaders {
     bool out_of_memory = false;
   };
   Result<void> ensure_stop_signal();
-  Result<void> add(UniqueFd pipe);
+  Result<void> add(UniqueFd pipe, std::function<void(ByteSource&)> read_out);
 
   UniqueFd stop_;  // eventfd: readable once stop() has been called
   std::vector<std::thread> threads_;
