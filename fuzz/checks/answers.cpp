@@ -3,6 +3,8 @@
 // either a value or a message whose position lies inside the input; a value
 // only for JSON the reference parser accepts; and for texts without
 // repeated keys, exactly the values the record rules give.
+#include <algorithm>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -12,7 +14,10 @@
 #include "checks.h"
 #include "kestrix/core/dbpeek.h"
 #include "kestrix/json/record.h"
+#include "arriving_panel_accounts.h"
+#include "kestrix/pages.h"
 #include "kestrix/plugins/pnx.h"
+#include "kestrix/utf8.h"
 #include "kestrix/plugins/ward_helper.h"
 #include "oracle.h"
 
@@ -291,6 +296,46 @@ const char* check_reseller_users(std::string_view text) {
   return check_name_list(text, "reseller-users");
 }
 
+namespace {
+
+// Hands a text over a few bytes a read, the number taken from the text.
+class ChunkedSource final : public plugins::ByteSource {
+ public:
+  explicit ChunkedSource(std::string_view text) : text_(text), chunk_(1 + text.size() % 7) {}
+  std::size_t read(char* at, std::size_t room) override {
+    const std::size_t n = std::min({chunk_, room, text_.size() - pos_});
+    std::memcpy(at, text_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t chunk_;
+  std::size_t pos_ = 0;
+};
+
+const char* check_arriving(std::string_view text,
+                           const Result<plugins::PanelAccountsByUid>& whole) {
+  auto space = ReservedBytes::reserve(text.size() + 4096);
+  if (!space) return nullptr;
+  ChunkedSource source(text);
+  plugins::AnswerFeed feed(std::move(*space), source);
+  auto got = plugins::decode_arriving_panel_accounts(feed, 16);
+  const auto fault = utf8::first_fault(text);
+  if (feed.too_large()) return "arriving answer too large";
+  if (fault.has_value() != feed.utf8_fault().has_value() ||
+      (fault && utf8::fault_text(*fault) != utf8::fault_text(*feed.utf8_fault())))
+    return "arriving answer UTF-8 verdict";
+  if (fault) return nullptr;
+  if (got.has_value() != whole.has_value()) return "arriving answer verdict";
+  if (got ? *got != *whole : got.error().message != whole.error().message)
+    return "arriving answer differs";
+  return nullptr;
+}
+
+}  // namespace
+
 const char* check_user_info_sys(std::string_view text) {
   const Judgement j = judge(text);
   auto got = plugins::parse_user_lookup(text);
@@ -316,6 +361,9 @@ const char* check_user_info_sys(std::string_view text) {
       if (table->find(uid) != plugins::PanelAccount{account.first, account.second})
         return "panel table differs from the records";
   }
+  // The run decodes the answer as it arrives; reads of any size must give
+  // the same verdict as the whole text.
+  if (const char* fault = check_arriving(text, table)) return fault;
   std::optional<plugins::UserLookupResult> expected;
   if (j.comparable) expected = model_lookup(*j.comparable);
   return verdict(text, j, value_of<plugins::UserLookupResult>(got), detail, expected,

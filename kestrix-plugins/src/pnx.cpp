@@ -1,11 +1,15 @@
 #include "kestrix/plugins/pnx.h"
 
 #include "arg_batches.h"
+#include "arriving_panel_accounts.h"
+#include "helper_reading.h"
+#include "kestrix/json/element_scan.h"
 #include "kestrix/json/record.h"
 #include "kestrix/pages.h"
 #include "kestrix/plugins/helper_runner.h"
 
 #include <new>
+#include <optional>
 
 namespace kestrix::plugins {
 
@@ -53,7 +57,11 @@ constexpr std::size_t OUTPUT_EXCERPT_BYTES = 200;
 struct PanelAccountsField {
   PanelAccountsByUid::Builder* accounts;
   // The answer's own buffer when it may be given back as it is read.
-  std::string* consumed = nullptr;
+  char* consumed = nullptr;
+  // The answer as it arrives, when it is decoded that way, and the number of
+  // accounts asked for.
+  AnswerFeed* feed = nullptr;
+  std::size_t asked = 0;
 };
 
 // The answer's first bytes stay for the excerpt of a failure message; after
@@ -75,19 +83,23 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
   std::size_t text_bytes = 0;
   const std::size_t start = r.offset();
   std::size_t released = KEEP_BYTES;
+  if (v.feed != nullptr) r.extend(v.feed->ensure(kj::ElementScan::array_start(r.offset())));
   return kj::read_seq(r, [&](kj::Reader& rr) {
+    if (v.feed != nullptr) rr.extend(v.feed->ensure(kj::ElementScan::element(rr.offset())));
     // Between records nothing refers to the text read so far: once its
     // lines are counted for the messages, its memory can go.
     if (v.consumed != nullptr && rr.offset() >= released + RELEASE_STEP) {
       rr.count_lines_to(rr.offset());
-      release_pages(v.consumed->data() + released, rr.offset() - released);
+      release_pages(v.consumed + released, rr.offset() - released);
       released = rr.offset();
     }
     // After a few records their average size in the text tells how many
-    // more the answer can hold, and how much of it the table keeps.
+    // more the answer can hold, and how much of it the table keeps. Of an
+    // answer still arriving only the question tells how many may follow.
     if (++records == 16) {
       const std::size_t used = rr.offset() - start;
-      const std::size_t more = rr.remaining() / (used / records + 1);
+      const std::size_t more = v.feed != nullptr ? (v.asked > records ? v.asked - records : 0)
+                                                 : rr.remaining() / (used / records + 1);
       v.accounts->reserve(records + more, text_bytes + more * (text_bytes / records + 1));
     }
     if (!read(rr, scratch)) return false;
@@ -138,7 +150,7 @@ Result<UserLookupResult> parse_user_lookup(std::string_view answer) {
 }
 
 namespace {
-Result<PanelAccountsByUid> decode_panel_accounts(std::string_view answer, std::string* consumed) {
+Result<PanelAccountsByUid> decode_panel_accounts(std::string_view answer, char* consumed) {
   PanelAccountsByUid::Builder accounts;
   auto doc = kj::decode<PanelAnswer>(answer, [&](kj::Reader& r, PanelAnswer& out) {
     out.users = {&accounts, consumed};
@@ -154,8 +166,57 @@ Result<PanelAccountsByUid> parse_panel_accounts(std::string_view answer) {
 }
 
 Result<PanelAccountsByUid> take_panel_accounts(std::string answer) {
-  return decode_panel_accounts(answer, &answer);
+  return decode_panel_accounts(answer, answer.data());
 }
+
+Result<PanelAccountsByUid> decode_arriving_panel_accounts(AnswerFeed& feed, std::size_t asked) {
+  PanelAccountsByUid::Builder accounts;
+  auto doc = kj::decode<PanelAnswer>(
+      feed.ensure(kj::ElementScan::record_start(0, "users")), [&](kj::Reader& r, PanelAnswer& out) {
+        out.users = {&accounts, feed.data(), &feed, asked};
+        return read(r, out);
+      });
+  // Read to the end whatever the decode found: the checks of the whole
+  // output come first. The message is made after, from the kept start, so
+  // that it quotes the same bytes however the answer arrived.
+  feed.finish(KEEP_BYTES);
+  if (!doc)
+    return std::unexpected(user_lookup_failure(feed.text().substr(0, KEEP_BYTES), doc.error()));
+  return std::move(accounts).build();
+}
+
+namespace {
+
+// Room for an answer of any size a server could hold; reserved, not had.
+constexpr std::size_t ANSWER_SPACE = std::size_t{1} << 40;
+
+// One run of user-info-sys. Its answer is decoded as it arrives, unless no
+// space can be reserved for it: then it is read whole first.
+Result<PanelAccountsByUid> ask_panel_accounts(const std::string& program,
+                                              std::vector<std::string> args) {
+  auto space = ReservedBytes::reserve(ANSWER_SPACE);
+  if (!space) {
+    auto text = run_pnx_helper(args, program);
+    release(args);
+    if (!text) return std::unexpected(text.error());
+    return take_panel_accounts(std::move(*text));
+  }
+  std::optional<Result<PanelAccountsByUid>> decoded;
+  const std::size_t asked = args.size() - 1;  // behind the request
+  auto ran = run_helper_reading(
+      program, std::move(args), PNX_HELPER_TIMEOUT_SECS, [&](ByteSource& out) {
+        AnswerFeed feed(std::move(*space), out);
+        decoded = decode_arriving_panel_accounts(feed, asked);
+        return OutputVerdict{feed.too_large(), feed.utf8_fault()};
+      });
+  if (!ran) return std::unexpected(ran.error().to_error());
+  // A reader that could not finish has failed the run as too large.
+  if (!decoded)
+    return std::unexpected(HelperError{HelperError::Kind::OutputTooLarge, program, {}}.to_error());
+  return std::move(*decoded);
+}
+
+}  // namespace
 
 // Exhaustion while building an answer fails the lookup like any other
 // fault; no exception leaves the library.
@@ -185,11 +246,8 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
   std::vector<std::int64_t>().swap(uids);
   return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, std::move(numbers),
-      [&program](std::vector<std::string> args) -> Result<PanelAccountsByUid> {
-        auto text = run_pnx_helper(args, program);
-        release(args);
-        if (!text) return std::unexpected(text.error());
-        return take_panel_accounts(std::move(*text));
+      [&program](std::vector<std::string> args) {
+        return ask_panel_accounts(program, std::move(args));
       },
       // Later batches answer later uids: their records win, as in one answer.
       [](PanelAccountsByUid& total, PanelAccountsByUid&& more) { total.merge(std::move(more)); });

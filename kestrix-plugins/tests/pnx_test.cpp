@@ -181,11 +181,11 @@ class PanelHelper : public ::testing::Test {
     return dir_.script("pnx", R"(case "$1" in
 admins) printf '["root","admin"]' ;;
 reseller-users) printf '["%s","%s"]' "$2" "$#" ;;
-user-info-sys) shift; printf '{"unresolved": [], "users": ['
+user-info-sys) shift; printf '{"users": ['
   sep=; for u in "$@"; do
     printf '%s{"uid": %s, "username": "", "email": "", "domain": "d%s", "locale": "", "reseller": "r", "display_name": ""}' "$sep" "$u" "$u"; sep=,
   done
-  printf ']}' ;;
+  printf '], "unresolved": []}' ;;
 *) echo "unknown request $1" >&2; exit 2 ;;
 esac)");
   }
@@ -204,6 +204,31 @@ TEST_F(PanelHelper, RequestsCarryTheirArguments) {
   EXPECT_EQ(r->find(1001)->domain, "d1001");
   EXPECT_EQ(run_pnx_helper({"panel-feature", "KRO"}, prog).error().message,
             prog + " exited with exit status: 2: unknown request panel-feature");
+}
+
+// The answer is decoded while it arrives, but judged as a whole: the exit
+// status first, then UTF-8, then the decode.
+TEST_F(PanelHelper, AnAnswerIsJudgedWhole) {
+  struct Case {
+    std::string script;
+    std::string message;  // after the program's path, or whole
+  };
+  const Case cases[] = {
+      {R"(printf '{"users": [], "unresolved": []}'; echo oops >&2; exit 3)",
+       " exited with exit status: 3: oops"},
+      {R"(printf '{"users": [1'; exit 3)", " exited with exit status: 3: "},
+      {R"(printf '{"users": [x, "\377"]}')",
+       "helper output is not valid UTF-8: invalid utf-8 sequence of 1 bytes from index 15"},
+      {R"(printf '{"users": [1], "unresolved": []}')",
+       FAILURE_PREFIX + "invalid type: integer `1`, expected struct UserInfo at line 1 column 12: "
+                        R"(output={"users": [1], "unresolved": []})"},
+  };
+  for (const Case& c : cases) {
+    const auto prog = dir_.script("answer", c.script);
+    auto r = user_info_sys({1000}, prog);
+    ASSERT_FALSE(r) << c.script;
+    EXPECT_EQ(r.error().message, c.message.starts_with(" ") ? prog + c.message : c.message);
+  }
 }
 
 TEST_F(PanelHelper, EmptyUidListRunsNothing) {

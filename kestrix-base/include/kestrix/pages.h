@@ -1,7 +1,8 @@
-// Giving back the memory of a large buffer that has been read.
+// Large buffers whose memory is had, and given back, page by page.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 
 namespace kestrix {
 
@@ -9,5 +10,26 @@ namespace kestrix {
 // buffer whose owner has read that part and will not look at it again: they
 // read as zeros afterwards. The bytes of partly covered pages stay.
 void release_pages(char* data, std::size_t bytes) noexcept;
+
+// Address space for a buffer that fills to a size nobody knows beforehand
+// without ever moving, so that views into what it holds stay valid while it
+// fills. Only the pages written to cost memory; release_pages gives them
+// back.
+class ReservedBytes {
+ public:
+  // Nothing when the system will not reserve `capacity` bytes.
+  static std::optional<ReservedBytes> reserve(std::size_t capacity) noexcept;
+  ReservedBytes(ReservedBytes&& other) noexcept;
+  ReservedBytes& operator=(ReservedBytes&&) = delete;
+  ~ReservedBytes();
+
+  char* data() const { return data_; }
+  std::size_t capacity() const { return capacity_; }
+
+ private:
+  ReservedBytes(char* data, std::size_t capacity) : data_(data), capacity_(capacity) {}
+  char* data_;
+  std::size_t capacity_;
+};
 
 }  // namespace kestrix

@@ -66,6 +66,9 @@ class Reader {
   std::size_t offset() const { return pos_; }
   std::string_view text() const { return text_; }
   std::size_t remaining() const { return text_.size() - pos_; }
+  // For a text that arrives in pieces: `text` has the same start and holds
+  // all of the old one, and more (see element_scan.h for when to call).
+  void extend(std::string_view text) { text_ = text; }
 
   // Name comparisons made by the duplicate checks of unknown members.
   std::size_t key_comparisons() const { return key_comparisons_; }
