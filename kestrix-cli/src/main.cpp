@@ -1,3 +1,4 @@
+#include <malloc.h>
 #include <unistd.h>
 
 #include <new>
@@ -22,6 +23,10 @@ int out_of_memory() {
 // The libraries turn exhaustion into their documented outcomes where they
 // can; whatever still runs out of memory ends here, never in an abort.
 int main(int argc, char** argv) {
+  // A large helper answer is decoded on the thread that reads it. With one
+  // arena for every thread, that decode reuses what the main thread has
+  // freed, such as the argument list, instead of growing an arena beside it.
+  ::mallopt(M_ARENA_MAX, 1);
   try {
     return kestrix::cli::run(std::vector<std::string>(argv, argv + argc));
   } catch (const std::bad_alloc&) {
