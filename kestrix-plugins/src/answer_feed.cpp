@@ -56,7 +56,7 @@ std::string_view AnswerFeed::ensure(json::ElementScan scan) {
 
 void AnswerFeed::finish(std::size_t keep) {
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  std::size_t released = std::min(keep, valid_);
+  std::size_t released = keep;
   for (;;) {
     // Only the bytes still to be checked (a sequence cut off by a read)
     // must stay beside the kept start.

@@ -71,6 +71,9 @@ constexpr std::size_t RELEASE_STEP = std::size_t{2} << 20;
 
 struct UnresolvedField {};
 
+// The member an answer usually begins with, and the one decoded as it arrives.
+constexpr std::string_view USERS = "users";
+
 struct PanelAnswer {
   PanelAccountsField users;
   UnresolvedField unresolved;
@@ -117,7 +120,7 @@ bool read(kj::Reader& r, UnresolvedField&) {
 bool read(kj::Reader& r, PanelAnswer& v) {
   static constexpr kj::RecordType<PanelAnswer, 2> type{
       "UserLookupResult",
-      {{kj::field<&PanelAnswer::users>("users", kj::Need::Required),
+      {{kj::field<&PanelAnswer::users>(USERS, kj::Need::Required),
         kj::field<&PanelAnswer::unresolved>("unresolved", kj::Need::Required)}}};
   return kj::read_record(r, type, v);
 }
@@ -172,7 +175,7 @@ Result<PanelAccountsByUid> take_panel_accounts(std::string answer) {
 Result<PanelAccountsByUid> decode_arriving_panel_accounts(AnswerFeed& feed, std::size_t asked) {
   PanelAccountsByUid::Builder accounts;
   auto doc = kj::decode<PanelAnswer>(
-      feed.ensure(kj::ElementScan::record_start(0, "users")), [&](kj::Reader& r, PanelAnswer& out) {
+      feed.ensure(kj::ElementScan::record_start(0, USERS)), [&](kj::Reader& r, PanelAnswer& out) {
         out.users = {&accounts, feed.data(), &feed, asked};
         return read(r, out);
       });
