@@ -263,6 +263,8 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
     argv.insert(argv.end(), {"--umask", buf});
   }
   if (opts.stack_kib) argv.insert(argv.end(), {"--stack", std::to_string(*opts.stack_kib)});
+  if (opts.address_space_kib)
+    argv.insert(argv.end(), {"--address-space", std::to_string(*opts.address_space_kib)});
   switch (opts.proc) {
     case Proc::Real: break;
     case Proc::Tmpfs: argv.insert(argv.end(), {"--proc", "tmpfs"}); break;

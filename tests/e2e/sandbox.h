@@ -47,6 +47,7 @@ struct RunOptions {
   bool ro_kro = false;          // /var/kro mounted read-only
   std::optional<mode_t> umask;
   std::optional<unsigned> stack_kib;  // soft stack limit, which bounds ARG_MAX
+  std::optional<unsigned> address_space_kib;  // limit on the program's address space
   std::string stdout_path;      // redirect standard output to this file (e.g. /dev/full)
   bool stdout_closed_pipe = false;  // standard output is a pipe nobody reads; SIGPIPE ignored
   std::vector<std::string> env;  // "NAME=value" entries added to the program's environment

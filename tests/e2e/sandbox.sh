@@ -4,7 +4,8 @@
 # without anything on the host being touched.
 #
 #   sandbox.sh [--as UID] [--userns] [--proc real|tmpfs|dir|foreign]
-#              [--ro-kro] [--umask MASK] [--stack KIB] TREE -- PROGRAM [ARG...]
+#              [--ro-kro] [--umask MASK] [--stack KIB] [--address-space KIB]
+#              TREE -- PROGRAM [ARG...]
 #
 # TREE/fs/{etc,var,run,usr/sbin,usr/share} are overlaid (as upper layers) on
 # the host's directories; TREE/work holds the overlay work directories and the
@@ -14,7 +15,7 @@
 # after the mounts is an exec, so signals show as themselves.
 set -eu
 
-as= userns= proc=real ro_kro= mask= stack=
+as= userns= proc=real ro_kro= mask= stack= space=
 while [ $# -gt 0 ]; do
   case $1 in
     --as) as=$2; shift 2 ;;
@@ -23,6 +24,7 @@ while [ $# -gt 0 ]; do
     --ro-kro) ro_kro=1; shift ;;
     --umask) mask=$2; shift 2 ;;
     --stack) stack=$2; shift 2 ;;
+    --address-space) space=$2; shift 2 ;;
     --inner) inner=1; shift ;;
     --) shift; break ;;
     -*) echo "sandbox: unknown option $1" >&2; exit 125 ;;
@@ -35,7 +37,8 @@ if [ -z "${inner:-}" ]; then
   [ "$(id -u)" = 0 ] || { echo "sandbox: must run as root" >&2; exit 125; }
   self=$(readlink -f "$0")
   set -- ${as:+--as "$as"} ${userns:+--userns} --proc "$proc" ${ro_kro:+--ro-kro} \
-    ${mask:+--umask "$mask"} ${stack:+--stack "$stack"} --inner "$tree" -- "$@"
+    ${mask:+--umask "$mask"} ${stack:+--stack "$stack"} ${space:+--address-space "$space"} \
+    --inner "$tree" -- "$@"
   exec unshare --mount --propagation private /bin/sh "$self" "$@"
 fi
 
@@ -76,6 +79,7 @@ esac
 [ -n "$mask" ] && umask "$mask"
 # A smaller stack limit shrinks the room for argument vectors (ARG_MAX).
 [ -n "$stack" ] && ulimit -s "$stack"
+[ -n "$space" ] && ulimit -v "$space"
 
 if [ -n "$as" ]; then
   if [ -n "$userns" ]; then

@@ -109,6 +109,36 @@ TEST_F(Selection, MissingNamesAreFilledFromPasswordDatabaseAndPanel) {
             calls.end());
 }
 
+// With no address space to reserve for the panel's answer, the run reads it
+// whole before decoding it; the report is the same. (The sanitizers' own
+// reservations would not fit under the limit: their builds run unlimited.)
+TEST_F(Selection, PanelAnswerReadsTheSameWithoutRoomToReserve) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  constexpr bool limited = false;
+#else
+  constexpr bool limited = true;
+#endif
+  std::vector<Row> rows;
+  std::string table;
+  for (unsigned i = 0; i < 200; ++i) {
+    rows.push_back(row(ALICE + i, "u" + std::to_string(i), 200 - i));
+    table += std::to_string(ALICE + i) + "\tu" + std::to_string(i) + "\td" + std::to_string(i) +
+             ".test\tr\n";
+  }
+  sb().write(SNAPSHOT, snapshot(rows));
+  sb().data("users.tsv", table);
+  const RunResult free_run = sb().run({"--json", "--max", "200"});
+  RunOptions tight;
+  if (limited) tight.address_space_kib = 1024 * 1024;
+  const RunResult tight_run = sb().run({"--json", "--max", "200"}, tight);
+  ASSERT_EQ(free_run.status, 0) << free_run;
+  ASSERT_EQ(tight_run.status, 0) << tight_run;
+  const json users = report(free_run)["users"];
+  ASSERT_EQ(users.size(), 200u);
+  EXPECT_EQ(users[7]["domain"], "d7.test");
+  EXPECT_EQ(report(tight_run)["users"], users);
+}
+
 TEST_F(Selection, FailedPanelCallLeavesDomainsUnknown) {
   sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(BOB, "bob", 1)}));
   sb().answer(PNX, "user-info-sys", "{\"users\": []}");  // missing member: does not decode
