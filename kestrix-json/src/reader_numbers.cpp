@@ -14,77 +14,45 @@ namespace kestrix::json {
 using detail::CLASS;
 using detail::DIGIT;
 
-// Scans a number starting at '-' or a digit. With `convert`, also computes
-// its value: an unsigned or negative integer when it has neither fraction nor
-// exponent and fits 64 bits, otherwise a float.
-bool Reader::scan_number(Number& n, bool convert) {
-  // Locals rather than members in the loops: the compiler cannot keep
-  // members in registers across the stores it sees.
-  const char* const data = text_.data();
-  const char* const end = data + text_.size();
-  const char* p = data + pos_;
-  const std::size_t start = pos_;
-  auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
-  auto is_digit = [&](const char* q) {
-    return q < end && (CLASS[static_cast<unsigned char>(*q)] & DIGIT);
-  };
+namespace {
 
-  // The syntax first, exactly as JSON has it.
-  const bool positive = *p != '-';
-  if (!positive) ++p;
-  if (p >= end) return here(), fail_here("EOF while parsing a value");
-  const char* const int_digits = p;
-  const char c = *p++;
-  if (c == '0') {
-    if (is_digit(p)) return here(), fail_peek("invalid number");
-  } else if (c >= '1' && c <= '9') {
-    p = detail::digit_run_end(p, end);
-  } else {
-    return here(), fail_here("invalid number");
-  }
-  const char* const int_end = p;
-  const char* frac_digits = p;
-  if (p < end && *p == '.') {
-    frac_digits = ++p;
-    p = detail::digit_run_end(p, end);
-    if (p == frac_digits)
-      return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
-  }
-  const char* const frac_end = p;
-  const bool has_fraction = frac_end != int_end;
-  bool has_exponent = false;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    has_exponent = true;
-    ++p;
-    if (p < end && (*p == '+' || *p == '-')) ++p;
-    if (p >= end) return here(), fail_here("EOF while parsing a value");
-    const char e = *p++;
-    if (e < '0' || e > '9') return here(), fail_here("invalid number");
-    p = detail::digit_run_end(p, end);
-  }
-  here();
-  if (!convert) return true;
+// Where the parts of a number lie, in text whose syntax has been checked.
+struct NumberParts {
+  const char* first;  // the sign or the first digit
+  const char* last;   // one past the number
+  bool positive;
+  const char* int_digits;
+  const char* int_end;
+  const char* frac_digits;  // both equal to int_end when there is no fraction
+  const char* frac_end;
+  bool has_exponent;
+};
 
-  // Then the value.
-  const std::size_t int_count = static_cast<std::size_t>(int_end - int_digits);
+// The value of a number: an unsigned or negative integer when it has
+// neither fraction nor exponent and fits 64 bits, otherwise a float. False
+// when it is too large for a double.
+bool value_of(const NumberParts& s, Reader::Number& n) {
+  const std::size_t int_count = static_cast<std::size_t>(s.int_end - s.int_digits);
+  const bool has_fraction = s.frac_end != s.int_end;
   const std::size_t frac_count =
-      has_fraction ? static_cast<std::size_t>(frac_end - frac_digits) : 0;
+      has_fraction ? static_cast<std::size_t>(s.frac_end - s.frac_digits) : 0;
   // Integers of up to nineteen digits always fit 64 bits; decimals are only
   // worth gathering when their digits may fit a double's 53 bits exactly.
   const std::size_t digit_count = int_count + frac_count;
-  if (!has_exponent && (has_fraction ? digit_count <= 16 : digit_count <= 19)) {
+  if (!s.has_exponent && (has_fraction ? digit_count <= 16 : digit_count <= 19)) {
     std::uint64_t significand = 0;
-    for (const char* q = int_digits; q < int_end; ++q) significand = significand * 10 + (*q - '0');
-    for (const char* q = frac_digits; q < frac_end; ++q) significand = significand * 10 + (*q - '0');
+    for (const char* q = s.int_digits; q < s.int_end; ++q) significand = significand * 10 + (*q - '0');
+    for (const char* q = s.frac_digits; q < s.frac_end; ++q)
+      significand = significand * 10 + (*q - '0');
     if (!has_fraction) {
-      if (positive) {
-        n.kind = Number::U64;
+      if (s.positive) {
+        n.kind = Reader::Number::U64;
         n.u = significand;
         return true;
       }
       // -0 and magnitudes beyond the signed range become floats.
       if (significand != 0 && significand <= (std::uint64_t{1} << 63)) {
-        n.kind = Number::I64;
+        n.kind = Reader::Number::I64;
         n.i = static_cast<std::int64_t>(0 - significand);
         return true;
       }
@@ -95,40 +63,118 @@ bool Reader::scan_number(Number& n, bool convert) {
                                           1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
                                           1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
       double magnitude = static_cast<double>(significand) / POW10[frac_count];
-      n.kind = Number::F64;
-      n.f = positive ? magnitude : -magnitude;
+      n.kind = Reader::Number::F64;
+      n.f = s.positive ? magnitude : -magnitude;
       return true;
     }
-  } else if (!has_exponent && !has_fraction && int_count == 20) {
+  } else if (!s.has_exponent && !has_fraction && int_count == 20) {
     // Twenty digits may still be an unsigned 64-bit integer.
     std::uint64_t value = 0;
     bool fits = true;
-    for (const char* q = int_digits; q < int_end && fits; ++q) {
+    for (const char* q = s.int_digits; q < s.int_end && fits; ++q) {
       std::uint64_t digit = static_cast<std::uint64_t>(*q - '0');
       fits = value <= (UINT64_MAX - digit) / 10;
       value = value * 10 + digit;
     }
-    if (fits && positive) {
-      n.kind = Number::U64;
+    if (fits && s.positive) {
+      n.kind = Reader::Number::U64;
       n.u = value;
       return true;
     }
     if (fits && value <= (std::uint64_t{1} << 63)) {
-      n.kind = Number::I64;
+      n.kind = Reader::Number::I64;
       n.i = static_cast<std::int64_t>(0 - value);
       return true;
     }
   }
-  n.kind = Number::F64;
-  const char* first = text_.data() + start;
-  const char* last = text_.data() + pos_;
-  auto [ptr, ec] = std::from_chars(first, last, n.f);
+  n.kind = Reader::Number::F64;
+  auto [ptr, ec] = std::from_chars(s.first, s.last, n.f);
   if (ec == std::errc::result_out_of_range) {
     // from_chars says the same for overflow and underflow; only overflow is an error.
-    std::string copy(first, last);
+    std::string copy(s.first, s.last);
     n.f = std::strtod(copy.c_str(), nullptr);
-    if (std::isinf(n.f)) return fail_here("number out of range");
+    if (std::isinf(n.f)) return false;
   }
+  return true;
+}
+
+double as_f64(const Reader::Number& n) {
+  return n.kind == Reader::Number::U64   ? static_cast<double>(n.u)
+         : n.kind == Reader::Number::I64 ? static_cast<double>(n.i)
+                                         : n.f;
+}
+
+}  // namespace
+
+// Scans a number starting at '-' or a digit. With `convert`, also computes
+// its value (value_of).
+bool Reader::scan_number(Number& n, bool convert) {
+  // Locals rather than members in the loops: the compiler cannot keep
+  // members in registers across the stores it sees.
+  const char* const data = text_.data();
+  const char* const end = data + text_.size();
+  const char* p = data + pos_;
+  auto here = [&] { pos_ = static_cast<std::size_t>(p - data); };
+  auto is_digit = [&](const char* q) {
+    return q < end && (CLASS[static_cast<unsigned char>(*q)] & DIGIT);
+  };
+
+  NumberParts parts{};
+  parts.first = p;
+  parts.positive = *p != '-';
+  if (!parts.positive) ++p;
+  if (p >= end) return here(), fail_here("EOF while parsing a value");
+  parts.int_digits = p;
+  const char c = *p++;
+  if (c == '0') {
+    if (is_digit(p)) return here(), fail_peek("invalid number");
+  } else if (c >= '1' && c <= '9') {
+    p = detail::digit_run_end(p, end);
+  } else {
+    return here(), fail_here("invalid number");
+  }
+  parts.int_end = parts.frac_digits = p;
+  if (p < end && *p == '.') {
+    parts.frac_digits = ++p;
+    p = detail::digit_run_end(p, end);
+    if (p == parts.frac_digits)
+      return here(), fail_peek(p < end ? "invalid number" : "EOF while parsing a value");
+  }
+  parts.frac_end = p;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    parts.has_exponent = true;
+    ++p;
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p >= end) return here(), fail_here("EOF while parsing a value");
+    const char e = *p++;
+    if (e < '0' || e > '9') return here(), fail_here("invalid number");
+    p = detail::digit_run_end(p, end);
+  }
+  here();
+  parts.last = p;
+  if (!convert) return true;
+  return value_of(parts, n) || fail_here("number out of range");
+}
+
+bool f64_of(std::string_view number, double& out) {
+  const char* p = number.data();
+  const char* const end = p + number.size();
+  NumberParts parts{};
+  parts.first = p;
+  parts.last = end;
+  parts.positive = p == end || *p != '-';
+  if (!parts.positive) ++p;
+  parts.int_digits = p;
+  p = detail::digit_run_end(p, end);
+  parts.int_end = parts.frac_digits = parts.frac_end = p;
+  if (p < end && *p == '.') {
+    parts.frac_digits = ++p;
+    parts.frac_end = p = detail::digit_run_end(p, end);
+  }
+  parts.has_exponent = p < end;
+  Reader::Number n;
+  if (!value_of(parts, n)) return false;
+  out = as_f64(n);
   return true;
 }
 
@@ -142,9 +188,7 @@ bool Reader::read_number(Number& n, std::string_view expected) {
 bool Reader::read_f64(double& out) {
   Number n;
   if (!read_number(n, "f64")) return false;
-  out = n.kind == Number::U64   ? static_cast<double>(n.u)
-        : n.kind == Number::I64 ? static_cast<double>(n.i)
-                                : n.f;
+  out = as_f64(n);
   return true;
 }
 

@@ -43,8 +43,21 @@ struct LinePosition {
 // Counting starts at `from`, so the text before it need not be there any more.
 std::string describe(std::string_view text, const DecodeError& error, LinePosition from = {});
 
+// What read_f64 gives for `number`, which holds one number in JSON's
+// syntax; false when it is too large for a double.
+bool f64_of(std::string_view number, double& out);
+
 class Reader {
  public:
+  // A number as the text has it: an unsigned or negative integer when it
+  // has neither fraction nor exponent and fits 64 bits, otherwise a float.
+  struct Number {
+    enum Kind { U64, I64, F64 } kind = U64;
+    std::uint64_t u = 0;
+    std::int64_t i = 0;
+    double f = 0;
+  };
+
   explicit Reader(std::string_view text) : text_(text) {}
 
   bool read_f64(double& out);
@@ -69,6 +82,12 @@ class Reader {
   // For a text that arrives in pieces: `text` has the same start and holds
   // all of the old one, and more (see element_scan.h for when to call).
   void extend(std::string_view text) { text_ = text; }
+  // Steps over a value that the caller has checked by other means (skim.h)
+  // and that ends at `end`.
+  void step_over(std::size_t end) {
+    pos_ = end;
+    first_ = false;
+  }
 
   // Name comparisons made by the duplicate checks of unknown members.
   std::size_t key_comparisons() const { return key_comparisons_; }
@@ -108,12 +127,6 @@ class Reader {
   bool close_object(const std::string* pending = nullptr);
 
  private:
-  struct Number {
-    enum Kind { U64, I64, F64 } kind = U64;
-    std::uint64_t u = 0;
-    std::int64_t i = 0;
-    double f = 0;
-  };
   int peek_ws();  // the next byte after white space, or -1 at the end
   bool fail_at(std::size_t offset, std::string description);
   bool fail_here(std::string description) { return fail_at(pos_, std::move(description)); }
