@@ -1,6 +1,9 @@
 // The snapshot decoder and the generic reader against the reference parser:
 // only well-formed JSON is accepted, all of it but what is refused on
-// purpose (depth, out-of-range numbers), with the same values.
+// purpose (depth, out-of-range numbers), with the same values; and the fast
+// path for rows against the full decoder.
+#include <cmath>
+
 #include "checks.h"
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
@@ -9,7 +12,36 @@
 
 namespace kestrix::fuzz {
 
+namespace {
+bool same_entries(const cli::SavedTopData& a, const cli::SavedTopData& b) {
+  if (a.users.size() != b.users.size() || !same_double(a.timestamp, b.timestamp)) return false;
+  for (std::size_t i = 0; i < a.users.size(); ++i) {
+    const cli::RowEntry& x = a.users[i];
+    const cli::RowEntry& y = b.users[i];
+    if (x.text.data() != y.text.data() || x.text.size() != y.text.size() || x.id != y.id ||
+        x.username != y.username || !same_double(x.key, y.key) ||
+        std::signbit(x.key) != std::signbit(y.key))
+      return false;
+  }
+  return true;
+}
+
+// The fast path for rows in the daemon's layout gives what the full
+// decoder gives, for every figure an entry may keep.
+const char* check_fast_path(std::string_view text) {
+  for (cli::UsageKey key : {cli::UsageKey::Cpu, cli::UsageKey::Io, cli::UsageKey::Pno}) {
+    auto fast = cli::decode_snapshot(text, key, cli::RowDecoding::Fast);
+    auto full = cli::decode_snapshot(text, key, cli::RowDecoding::Full);
+    if (fast.has_value() != full.has_value()) return "the fast path judged a row otherwise";
+    if (!fast && fast.error() != full.error()) return "the fast path changed a message";
+    if (fast && !same_entries(*fast, *full)) return "the fast path took a row otherwise";
+  }
+  return nullptr;
+}
+}  // namespace
+
 const char* check_reader(std::string_view text) {
+  if (const char* broken = check_fast_path(text)) return broken;
   auto snapshot = cli::decode_snapshot(text);
   auto value = json::decode<nlohmann::json>(text);
   if (!snapshot && !position_inside(snapshot.error(), text)) return "snapshot error position";

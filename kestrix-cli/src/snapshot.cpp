@@ -5,6 +5,7 @@
 
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
+#include "kestrix/json/skim.h"
 #include "kestrix/log.h"
 
 namespace kestrix::cli {
@@ -82,10 +83,50 @@ std::string_view name_in(std::string&& name, std::string_view text,
   return spelled.emplace_back(std::move(name));
 }
 
+// The daemon's own layout of a row, checked and taken in one pass: the
+// tables' members in their order, "mysql" figures that are scalars,
+// strings without escapes. Any other row is left to the full decoder.
+bool skim_pair(kj::Skim& s, double* figure) {
+  return s.open() && s.key("all") && s.f64(figure) && (!s.key("mysql") || s.scalar()) &&
+         s.close();
+}
+
+bool skim_figures(kj::Skim& s, UsageKey key, double& figure) {
+  auto want = [&](UsageKey k) { return key == k ? &figure : nullptr; };
+  return s.open() && s.key("cpu") && skim_pair(s, want(UsageKey::Cpu)) && s.key("io") &&
+         skim_pair(s, want(UsageKey::Io)) && s.key("iops") && s.f64(want(UsageKey::Iops)) &&
+         s.key("ep") && s.f64(want(UsageKey::Ep)) && s.key("mem") &&
+         s.f64(want(UsageKey::Mem)) && s.key("pno") && s.f64(want(UsageKey::Pno)) && s.close();
+}
+
+bool skim_restriction(kj::Skim& s) {
+  return s.null() ||
+         (s.open() && s.key("time") && s.i64() && s.key("reason") && s.string() && s.close());
+}
+
+bool skim_entry(kj::Skim& s, RowEntry& entry, UsageKey key) {
+  double limit = 0.0;
+  return s.open() && s.key("id") && s.u32(entry.id) &&
+         (!s.key("username") || s.string(entry.username)) &&
+         (!s.key("domain") || s.string()) && (!s.key("reseller") || s.string()) &&
+         s.key("usage") && skim_figures(s, key, entry.key) && s.key("limit") &&
+         skim_figures(s, UsageKey::None, limit) && (!s.key("restricted") || s.boolean()) &&
+         (!s.key("restriction") || skim_restriction(s)) && s.close();
+}
+
 // Each row is decoded whole, so that its faults are found where they lie,
 // and then dropped but for what the entry keeps.
 bool read_entry(kj::Reader& r, RowEntry& entry, SavedTopData& data) {
   const std::size_t start = r.offset();
+  if (data.decoding == RowDecoding::Fast) {
+    kj::Skim s(r.text(), start);
+    entry = RowEntry{};
+    if (skim_entry(s, entry, data.key)) {
+      entry.text = r.text().substr(start, s.offset() - start);
+      r.step_over(s.offset());
+      return true;
+    }
+  }
   TopUser row;
   if (!read(r, row)) return false;
   std::string_view text = r.text().substr(start, r.offset() - start);
@@ -127,9 +168,11 @@ void write(kj::Writer& w, const TopLimits& v) { kj::write_record(w, TOP_LIMITS, 
 void write(kj::Writer& w, const Restriction& v) { kj::write_record(w, RESTRICTION, v); }
 void write(kj::Writer& w, const TopUser& v) { kj::write_record(w, TOP_USER, v); }
 
-std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text, UsageKey key) {
-  return kj::decode<SavedTopData>(text, [key](kj::Reader& r, SavedTopData& data) {
+std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text, UsageKey key,
+                                                         RowDecoding decoding) {
+  return kj::decode<SavedTopData>(text, [key, decoding](kj::Reader& r, SavedTopData& data) {
     data.key = key;
+    data.decoding = decoding;
     return kj::read_record(r, SAVED_TOP_DATA, data);
   });
 }

@@ -82,11 +82,17 @@ struct RowEntry {
   double key = 0.0;  // the row's figure of the snapshot's UsageKey
 };
 
+// How rows are taken: by the fast path for the daemon's own layout, with
+// the full decoder for any other row (Fast), or all by the full decoder.
+// Both give the same entries and the same messages.
+enum class RowDecoding { Fast, Full };
+
 struct SavedTopData {
   double timestamp = 0.0;
   std::vector<RowEntry> users;
   std::vector<nlohmann::json> resellers;
   UsageKey key = UsageKey::Cpu;  // the figure the entries keep
+  RowDecoding decoding = RowDecoding::Fast;
   std::deque<std::string> spelled_names;
   // The text the entries point into, when the data owns it.
   std::unique_ptr<const std::string> text;
@@ -111,11 +117,13 @@ void write(json::Writer& w, const TopUser& v);
 // Decodes a snapshot text, every row validated whole; the entries point
 // into `text`, which must outlive them. The error is the reader's message
 // with its position.
-std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text,
-                                                         UsageKey key = UsageKey::Cpu);
+std::expected<SavedTopData, std::string> decode_snapshot(
+    std::string_view text, UsageKey key = UsageKey::Cpu,
+    RowDecoding decoding = RowDecoding::Fast);
 // A temporary text would leave the entries pointing nowhere.
-std::expected<SavedTopData, std::string> decode_snapshot(std::string&& text,
-                                                         UsageKey key = UsageKey::Cpu) = delete;
+std::expected<SavedTopData, std::string> decode_snapshot(
+    std::string&& text, UsageKey key = UsageKey::Cpu,
+    RowDecoding decoding = RowDecoding::Fast) = delete;
 
 // Decodes one row from an entry's text.
 std::expected<TopUser, std::string> decode_row(std::string_view text);

@@ -1,0 +1,136 @@
+// Rows in the daemon's own layout are taken by a fast path, every other row
+// by the full decoder. Whatever the text, the two ways must give the same
+// entries, or the same message.
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include "snapshot.h"
+
+namespace kestrix::cli {
+namespace {
+
+constexpr UsageKey KEYS[] = {UsageKey::Cpu, UsageKey::Io,  UsageKey::Ep,  UsageKey::Iops,
+                             UsageKey::Mem, UsageKey::Pno, UsageKey::None};
+
+// Everything a decode gives the run, figures to the bit.
+std::string outcome(std::string_view text, UsageKey key, RowDecoding decoding) {
+  auto data = decode_snapshot(text, key, decoding);
+  if (!data) return "error: " + data.error();
+  std::string out = std::to_string(std::bit_cast<std::uint64_t>(data->timestamp)) + "\n";
+  for (const RowEntry& e : data->users)
+    out += std::string(e.text) + " | " + std::to_string(e.id) + " | " + std::string(e.username) +
+           " | " + std::to_string(std::bit_cast<std::uint64_t>(e.key)) + "\n";
+  return out;
+}
+
+// Returns whether the text decodes, having checked that both ways agree.
+bool same_both_ways(std::string_view text) {
+  bool decoded = false;
+  for (UsageKey key : KEYS) {
+    const std::string fast = outcome(text, key, RowDecoding::Fast);
+    EXPECT_EQ(fast, outcome(text, key, RowDecoding::Full)) << text;
+    decoded = !fast.starts_with("error: ");
+  }
+  return decoded;
+}
+
+const std::string ROW =
+    R"({"id":1000,"username":"user0","domain":"site0.example","reseller":"",)"
+    R"("usage":{"cpu":{"all":189.08,"mysql":35.55},"io":{"all":295481,"mysql":27978},)"
+    R"("iops":217.42,"ep":1,"mem":320920568,"pno":65},)"
+    R"("limit":{"cpu":{"all":100},"io":{"all":1048576},"iops":1024,"ep":20,"mem":1073741824,"pno":100},)"
+    R"("restricted":true,"restriction":{"time":-1765180000,"reason":"Violated the cpu limit"}})";
+
+std::string snapshot(std::string_view rows) {
+  return R"({"timestamp":1765180800.25,"users":[)" + std::string(rows) + R"(],"resellers":[]})";
+}
+
+// A member of ROW's usage given another value.
+std::string with_cpu(std::string_view value) {
+  std::string row = ROW;
+  row.replace(row.find("189.08"), 6, value);
+  return snapshot(row);
+}
+
+TEST(FastPath, RowsOfEveryShapeDecodeAlike) {
+  const std::string usage = R"({"cpu":{"all":1},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6})";
+  const std::string rows[] = {
+      ROW,
+      // Defaulted members left out, restriction null or absent.
+      R"({"id":7,"usage":)" + usage + R"(,"limit":)" + usage + "}",
+      R"({"id":7,"reseller":"r","usage":)" + usage + R"(,"limit":)" + usage +
+          R"(,"restriction":null})",
+      R"({"id":7,"usage":)" + usage + R"(,"limit":)" + usage + R"(,"restricted":false})",
+      // Any scalar as "mysql".
+      R"({"id":7,"usage":{"cpu":{"all":1,"mysql":null},"io":{"all":2,"mysql":"-"},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
+          usage + "}",
+      R"({"id":7,"usage":{"cpu":{"all":1,"mysql":true},"io":{"all":2,"mysql":-0.5},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
+          usage + "}",
+      // Left to the full decoder: containers as "mysql", escapes, another
+      // order, unknown members, the array form, white space everywhere.
+      R"({"id":7,"usage":{"cpu":{"all":1,"mysql":{"a":[1]}},"io":{"all":2},"iops":3,"ep":4,"mem":5,"pno":6},"limit":)" +
+          usage + "}",
+      R"({"id":7,"username":"us\u0065r","usage":)" + usage + R"(,"limit":)" + usage + "}",
+      R"({"usage":)" + usage + R"(,"id":7,"limit":)" + usage + "}",
+      R"({"id":7,"extra":[1,{"x":2}],"usage":)" + usage + R"(,"limit":)" + usage + "}",
+      R"([7, "u", "d", "r", [[1],[2],3,4,5,6], [[1,"-"],[2],3,4,5,6], true, [9, "why"]])",
+      " {\n \"id\" : 7 ,\t\"username\":\"u\",\r\n \"usage\" : " + usage + " , \"limit\":" + usage +
+          " } ",
+  };
+  for (const std::string& row : rows) EXPECT_TRUE(same_both_ways(snapshot(row + "," + ROW)));
+}
+
+TEST(FastPath, FiguresOfEveryFormAreReadLikeTheFullDecoder) {
+  for (std::string_view figure :
+       {"0", "-0", "0.0", "-0.0", "1", "189.08", "-3.25", "0.1", "123456789012345678",
+        "18446744073709551615", "18446744073709551616", "99999999999999999999999",
+        "9007199254740993.5", "0.30000000000000004", "1e3", "1E-3", "2.5e+2", "1e-400",
+        "4.9e-324", "123456789.123456789123"})
+    EXPECT_TRUE(same_both_ways(with_cpu(figure))) << figure;
+  // Too large for a double.
+  const std::string digits(400, '9');
+  EXPECT_FALSE(same_both_ways(with_cpu(digits)));
+  EXPECT_FALSE(same_both_ways(with_cpu("1e400")));
+  EXPECT_TRUE(same_both_ways(with_cpu(digits.substr(0, 300))));
+}
+
+TEST(FastPath, IntegerFieldsKeepTheirRanges) {
+  for (std::string_view id : {"0", "4294967295", "4294967296", "-1", "1.0", "1e2", "01", "00"}) {
+    std::string row = ROW;
+    row.replace(row.find("1000"), 4, id);
+    same_both_ways(snapshot(row));
+  }
+  for (std::string_view time : {"0", "-1", "-0", "9223372036854775807", "9223372036854775808",
+                                "-9223372036854775808", "-9223372036854775809", "1.5", "01"}) {
+    std::string row = ROW;
+    row.replace(row.find("-1765180000"), 11, time);
+    same_both_ways(snapshot(row));
+  }
+}
+
+// Every byte of two rows changed into each byte that means something to
+// JSON, or dropped, or doubled, or a blank put before it: whatever the fast path takes or gives up
+// on, the outcome is the full decoder's.
+TEST(FastPath, EveryChangedByteDecodesAlike) {
+  const std::string text = snapshot(ROW + "," + ROW);
+  const std::string_view bytes = "\"\\{}[],: 0195-.eEtnx\x01";
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    for (char b : bytes) {
+      if (text[at] == b) continue;
+      std::string changed = text;
+      changed[at] = b;
+      same_both_ways(changed);
+    }
+    same_both_ways(text.substr(0, at) + text.substr(at + 1));
+    same_both_ways(text.substr(0, at + 1) + text.substr(at));
+    same_both_ways(text.substr(0, at) + " " + text.substr(at));
+    same_both_ways(text.substr(0, at));
+  }
+}
+
+}  // namespace
+}  // namespace kestrix::cli
