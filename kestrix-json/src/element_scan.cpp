@@ -16,6 +16,8 @@ ElementScan ElementScan::array_start(std::size_t from) { return {from, State::Ar
 
 ElementScan ElementScan::element(std::size_t from) { return {from, State::Value}; }
 
+ElementScan ElementScan::after_element(std::size_t end) { return {end, State::Separator}; }
+
 void ElementScan::value_ended(std::size_t end) {
   pos_ = end;
   state_ = State::Separator;

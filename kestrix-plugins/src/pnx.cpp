@@ -5,6 +5,7 @@
 #include "helper_reading.h"
 #include "kestrix/json/element_scan.h"
 #include "kestrix/json/record.h"
+#include "kestrix/json/skim.h"
 #include "kestrix/pages.h"
 #include "kestrix/plugins/helper_runner.h"
 
@@ -79,6 +80,22 @@ struct PanelAnswer {
   UnresolvedField unresolved;
 };
 
+// What a report keeps of a record: its uid, domain and reseller.
+struct AccountFields {
+  std::int64_t uid = 0;
+  std::string_view domain;
+  std::string_view reseller;
+};
+
+// A record in the panel's own layout, checked and taken in one pass (see
+// kestrix/json/skim.h); any other is left to the full decoder.
+bool skim_account(kj::Skim& s, AccountFields& out) {
+  return s.open() && s.key("uid") && s.i64(&out.uid) && s.key("username") && s.string() &&
+         s.key("email") && s.string() && s.key("domain") && s.string(out.domain) &&
+         s.key("locale") && s.string() && s.key("reseller") && s.string(out.reseller) &&
+         s.key("display_name") && s.string() && s.close();
+}
+
 bool read(kj::Reader& r, PanelAccountsField& v) {
   *v.accounts = {};
   UserInfo scratch;
@@ -88,7 +105,10 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
   std::size_t released = KEEP_BYTES;
   if (v.feed != nullptr) r.extend(v.feed->ensure(kj::ElementScan::array_start(r.offset())));
   return kj::read_seq(r, [&](kj::Reader& rr) {
-    if (v.feed != nullptr) rr.extend(v.feed->ensure(kj::ElementScan::element(rr.offset())));
+    const auto add = [&](std::int64_t uid, std::string_view domain, std::string_view reseller) {
+      text_bytes += domain.size() + reseller.size();
+      v.accounts->add(static_cast<std::uint32_t>(uid), domain, reseller);
+    };
     // Between records nothing refers to the text read so far: once its
     // lines are counted for the messages, its memory can go.
     if (v.consumed != nullptr && rr.offset() >= released + RELEASE_STEP) {
@@ -105,9 +125,19 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
                                                  : rr.remaining() / (used / records + 1);
       v.accounts->reserve(records + more, text_bytes + more * (text_bytes / records + 1));
     }
+    // A record that has already arrived whole needs no scan of its own; the
+    // reader's next step needs what follows it.
+    kj::Skim s(rr.text(), rr.offset());
+    AccountFields account;
+    if (skim_account(s, account)) {
+      if (v.feed != nullptr) rr.extend(v.feed->ensure(kj::ElementScan::after_element(s.offset())));
+      rr.step_over(s.offset());
+      add(account.uid, account.domain, account.reseller);
+      return true;
+    }
+    if (v.feed != nullptr) rr.extend(v.feed->ensure(kj::ElementScan::element(rr.offset())));
     if (!read(rr, scratch)) return false;
-    text_bytes += scratch.domain.size() + scratch.reseller.size();
-    v.accounts->add(static_cast<std::uint32_t>(scratch.uid), scratch.domain, scratch.reseller);
+    add(scratch.uid, scratch.domain, scratch.reseller);
     return true;
   });
 }

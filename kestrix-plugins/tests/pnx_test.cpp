@@ -161,6 +161,42 @@ TEST(UserLookupAnswer, GivingBackTheTextReadChangesNothing) {
   }
 }
 
+// Records in the panel's own layout are taken by a fast path, any other by
+// the full decoder: whatever the answer, the table must be the one the
+// whole records give, or the message theirs.
+TEST(UserLookupAnswer, TheFastPathGivesWhatTheWholeRecordsGive) {
+  const std::string answer =
+      R"({"users": [{"uid": 1000, "username": "u0", "email": "u0@x", "domain": "d0.example", )"
+      R"("locale": "en_US", "reseller": "r0", "display_name": "U 0"}, {"uid": -7, "username": )"
+      R"("u1", "email": "", "domain": "", "locale": "", "reseller": "r1", "display_name": ""}], )"
+      R"("unresolved": []})";
+  const auto same_both_ways = [](const std::string& text) {
+    auto records = parse_user_lookup(text);
+    auto table = parse_panel_accounts(text);
+    ASSERT_EQ(records.has_value(), table.has_value()) << text;
+    if (!records) {
+      EXPECT_EQ(records.error().message, table.error().message) << text;
+      return;
+    }
+    PanelAccountsByUid::Builder expected;
+    for (const UserInfo& u : records->users)
+      expected.add(static_cast<std::uint32_t>(u.uid), u.domain, u.reseller);
+    EXPECT_EQ(*table, std::move(expected).build()) << text;
+  };
+  same_both_ways(answer);
+  const std::string_view bytes = "\"\\{}[],: 0-.e9tnx";
+  for (std::size_t at = 0; at < answer.size(); ++at) {
+    for (char b : bytes) {
+      std::string changed = answer;
+      changed[at] = b;
+      same_both_ways(changed);
+    }
+    same_both_ways(answer.substr(0, at) + answer.substr(at + 1));
+    same_both_ways(answer.substr(0, at + 1) + answer.substr(at));
+    same_both_ways(answer.substr(0, at) + " " + answer.substr(at));
+  }
+}
+
 TEST(NameListAnswer, ListsKeepOrderAndDuplicates) {
   EXPECT_EQ(parse_name_list("[\"root\", \"admin\", \"root\"]\n", "admins").value(),
             (std::vector<std::string>{"root", "admin", "root"}));

@@ -34,6 +34,8 @@ class ElementScan {
   static ElementScan array_start(std::size_t from);
   // At an element of the array (white space may come first).
   static ElementScan element(std::size_t from);
+  // Behind an element that has arrived whole and ends at `end`.
+  static ElementScan after_element(std::size_t end);
 
   // Scans on from where the last call stopped; `text` is the same text each
   // time, longer or as long.
