@@ -93,7 +93,7 @@ void BM_SortAndSelect(benchmark::State& state) {
     state.PauseTiming();
     auto copy = rows;
     state.ResumeTiming();
-    const auto order = kestrix::cli::sort_order(copy, cli.order_by, db, names);
+    auto order = kestrix::cli::sort_order(copy, cli.order_by, db, names);
     auto out = kestrix::cli::select_rows(copy, order, in);
     benchmark::DoNotOptimize(out);
   }

@@ -101,7 +101,7 @@ struct RunTables {
   core::DbUsageTable db_usage;
   std::optional<std::vector<std::string>> allowed;
   plugins::WardLimitsMap ward_limits;
-  std::vector<RankedRow> order;
+  ReportOrder order;
 };
 
 // The process ends right after the report, and freeing the tables piece

@@ -101,34 +101,45 @@ double sort_key(const RowEntry& row, std::string_view order_by,
   return key_of(row, sort_field(order_by), db_usage, names_by_uid);
 }
 
-std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
-                                  const core::DbUsageTable& db_usage,
-                                  const NamesByUid& names_by_uid) {
+void ReportOrder::sort_through(std::size_t place) {
+  // The row number breaks ties, so unstable sorting of these small pairs
+  // gives exactly the stable order of the rows by key.
+  const auto before = [](const RankedRow& a, const RankedRow& b) {
+    return a.key > b.key || (a.key == b.key && a.row < b.row);
+  };
+  constexpr std::size_t FIRST_STEP = 256;
+  const std::size_t step = std::max(FIRST_STEP, sorted_);
+  const std::size_t upto = std::min(ranks_.size(), std::max(place + 1, sorted_ + step));
+  const auto from = ranks_.begin() + static_cast<std::ptrdiff_t>(sorted_);
+  const auto to = ranks_.begin() + static_cast<std::ptrdiff_t>(upto);
+  // What belongs before `to` goes there, then is sorted.
+  if (to != ranks_.end()) std::nth_element(from, to, ranks_.end(), before);
+  std::sort(from, to, before);
+  sorted_ = upto;
+}
+
+ReportOrder sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
+                       const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid) {
   const SortField field = sort_field(order_by);
-  std::vector<RankedRow> order;
-  order.reserve(rows.size());
+  std::vector<RankedRow> ranks;
+  ranks.reserve(rows.size());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const double key = key_of(rows[i], field, db_usage, names_by_uid);
     // NaN would break the ordering the sort relies on; it ranks lowest.
-    order.push_back(RankedRow{std::isnan(key) ? -HUGE_VAL : key, i});
+    ranks.push_back(RankedRow{std::isnan(key) ? -HUGE_VAL : key, i});
   }
-  // The row number breaks ties, so an unstable sort of these small pairs
-  // gives exactly the stable order of the rows by key.
-  std::sort(order.begin(), order.end(), [](const RankedRow& a, const RankedRow& b) {
-    return a.key > b.key || (a.key == b.key && a.row < b.row);
-  });
-  return order;
+  return ReportOrder(std::move(ranks));
 }
 
 std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
-                                                             std::span<const RankedRow> order,
+                                                             ReportOrder& order,
                                                              const SelectionInputs& in) {
   const std::optional<NameSet> allowed = allowed_set(in.allowed_names);
   std::vector<TopUser> out;
   out.reserve(static_cast<std::size_t>(
       std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, order.size() + 1)));
-  for (const RankedRow& ranked : order) {
-    RowEntry& entry = rows[ranked.row];
+  for (std::size_t place = 0; place < order.size(); ++place) {
+    RowEntry& entry = rows[order.row(place)];
     if (entry.username.empty()) {
       auto it = in.names_by_uid.find(entry.id);
       entry.username = it == in.names_by_uid.end() ? NOT_AVAILABLE : std::string_view(it->second);

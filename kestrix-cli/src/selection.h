@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <expected>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -57,17 +56,40 @@ struct RankedRow {
   std::size_t row;
 };
 
-// The rows' report order, highest key first and equal keys in snapshot
-// order; the entries must keep the figure of usage_key(order_by).
-std::vector<RankedRow> sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
-                                  const core::DbUsageTable& db_usage,
-                                  const NamesByUid& names_by_uid);
+// The report order of ranked rows: highest key first, equal keys in
+// snapshot order. A report shows the top few of many rows, so the order is
+// sorted only as far as it is walked, in growing steps: the first costs time
+// linear in the rows, a walk through all of them that of a whole sort.
+class ReportOrder {
+ public:
+  ReportOrder() = default;
+  // The ranks in any order.
+  explicit ReportOrder(std::vector<RankedRow> ranks) : ranks_(std::move(ranks)) {}
+
+  std::size_t size() const { return ranks_.size(); }
+  // The snapshot index of the row at `place` in the order.
+  std::size_t row(std::size_t place) {
+    if (place >= sorted_) sort_through(place);
+    return ranks_[place].row;
+  }
+
+ private:
+  void sort_through(std::size_t place);
+
+  std::vector<RankedRow> ranks_;
+  std::size_t sorted_ = 0;  // ranks_[0, sorted_) is the head of the order
+};
+
+// The rows' report order; the entries must keep the figure of
+// usage_key(order_by).
+ReportOrder sort_order(const std::vector<RowEntry>& rows, std::string_view order_by,
+                       const core::DbUsageTable& db_usage, const NamesByUid& names_by_uid);
 // Walks `rows` in `order`, filling the usernames of the rows it visits in
 // place (pointing into `in.names_by_uid`), and decodes the accepted ones
 // whole, in order. Fails only when a row's text does not decode, with the
 // decoder's message.
 std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntry>& rows,
-                                                             std::span<const RankedRow> order,
+                                                             ReportOrder& order,
                                                              const SelectionInputs& in);
 bool contains(std::string_view text, std::string_view pattern);
 

@@ -58,10 +58,10 @@ RowEntry entry(std::uint32_t id, std::string_view username, double cpu = 0.0) {
   return RowEntry{{}, id, username, cpu};
 }
 
-std::vector<RankedRow> in_file_order(std::size_t count) {
-  std::vector<RankedRow> order;
-  for (std::size_t i = 0; i < count; ++i) order.push_back({0.0, i});
-  return order;
+ReportOrder in_file_order(std::size_t count) {
+  std::vector<RankedRow> ranks;
+  for (std::size_t i = 0; i < count; ++i) ranks.push_back({0.0, i});
+  return ReportOrder(std::move(ranks));
 }
 
 PanelInfoByUid panel_of(
@@ -87,7 +87,7 @@ struct World {
     return SelectionInputs{cli, names, panel, admins, allowed, db, limits, merge, mode};
   }
   // Walks `rows` in the order given.
-  std::vector<TopUser> select(Rows& rows, std::span<const RankedRow> order) const {
+  std::vector<TopUser> select(Rows& rows, ReportOrder order) const {
     auto out = select_rows(rows.entries, order, inputs());
     EXPECT_TRUE(out) << out.error();
     return out.value_or(std::vector<TopUser>{});
@@ -135,7 +135,8 @@ TEST(SortKey, DatabaseFiguresFallBackToThePasswordNameThenZero) {
 
 std::vector<std::uint32_t> sorted_ids(const std::vector<RowEntry>& rows, std::string_view order_by) {
   std::vector<std::uint32_t> out;
-  for (const RankedRow& r : sort_order(rows, order_by, {}, {})) out.push_back(rows[r.row].id);
+  ReportOrder order = sort_order(rows, order_by, {}, {});
+  for (std::size_t place = 0; place < order.size(); ++place) out.push_back(rows[order.row(place)].id);
   return out;
 }
 
@@ -157,6 +158,25 @@ TEST(SortOrder, LongRunsOfEqualKeysKeepSnapshotOrder) {
     for (std::uint32_t i = 0; i < 5000; ++i)
       if (i % 3 == key) expected.push_back(i);
   EXPECT_EQ(order, expected);
+}
+
+TEST(SortOrder, AnOrderSortedAsItIsWalkedIsTheStableSort) {
+  // Few distinct keys in a shuffled file, so ties straddle every step's end.
+  std::vector<RowEntry> rows;
+  std::uint32_t state = 12345;
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    state = state * 1103515245u + 12345u;
+    rows.push_back(entry(i, "u", static_cast<double>((state >> 16) % 7)));
+  }
+  std::vector<RowEntry> expected = rows;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const RowEntry& a, const RowEntry& b) { return a.key > b.key; });
+  EXPECT_EQ(sorted_ids(rows, "cpu"), ids(expected));
+  // A place far ahead is sorted on the spot, and the places before it stay right.
+  ReportOrder order = sort_order(rows, "cpu", {}, {});
+  EXPECT_EQ(rows[order.row(2000)].id, expected[2000].id);
+  for (std::size_t place = 0; place < rows.size(); ++place)
+    ASSERT_EQ(rows[order.row(place)].id, expected[place].id) << place;
 }
 
 TEST(SortOrder, NanAndInfinitiesStillGiveOneTotalOrder) {
@@ -223,8 +243,7 @@ TEST(SelectRows, WalksTheGivenOrderAndDecodesOnlyTheAcceptedRows) {
   // Rows that are never printed need not even decode.
   rows.entries[1].text = "not JSON";
   rows.entries[2].text = "not JSON";
-  const std::vector<RankedRow> order = {{0.0, 3}, {0.0, 1}, {0.0, 0}, {0.0, 2}};
-  auto out = w.select(rows, order);
+  auto out = w.select(rows, ReportOrder({{4.0, 3}, {3.0, 1}, {2.0, 0}, {1.0, 2}}));
   EXPECT_EQ(ids(out), (std::vector<std::uint32_t>{4, 1}));
   EXPECT_EQ(out[0].domain, "d.example");
   EXPECT_EQ(rows.entries[1].username, "admin");  // dropped rows stay where they were
@@ -234,7 +253,8 @@ TEST(SelectRows, ARowThatDoesNotDecodeFailsTheWalk) {
   World w;
   Rows rows = rows_of({row(1, "a"), row(2, "b")});
   rows.entries[1].text = R"({"id":2})";
-  auto out = select_rows(rows.entries, in_file_order(2), w.inputs());
+  ReportOrder order = in_file_order(2);
+  auto out = select_rows(rows.entries, order, w.inputs());
   ASSERT_FALSE(out);
   EXPECT_EQ(out.error(), "missing field `usage` at line 1 column 8");
 }
