@@ -1,0 +1,166 @@
+#include "kestrix/mapped_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+
+namespace kestrix {
+namespace {
+
+// What the SIGBUS handler reads, which is why it is global: the page size
+// and the page ranges of the live mappings, each with the mark that it has
+// lost pages. A slot's end is 0 while it is free and 1 while it is being
+// claimed.
+struct Slot {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<bool> lost{false};
+};
+std::array<Slot, 8> g_slots;
+std::atomic<std::uintptr_t> g_page{4096};
+static_assert(std::atomic<std::uintptr_t>::is_always_lock_free);
+
+void on_sigbus(int sig, siginfo_t* info, void*) {
+  const int saved_errno = errno;
+  const auto addr = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  for (Slot& slot : g_slots) {
+    const std::uintptr_t end = slot.end.load();
+    const std::uintptr_t begin = slot.begin.load();
+    if (end <= 1 || addr < begin || addr >= end) continue;
+    // The file has shrunk under the mapping: from this page on it becomes
+    // zero pages of our own, and the access is made again there.
+    const std::uintptr_t page = addr & ~(g_page.load() - 1);
+    void* at = ::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (at != MAP_FAILED) {
+      slot.lost.store(true);
+      errno = saved_errno;
+      return;
+    }
+    break;
+  }
+  // Not a page of ours: SIGBUS does what it would have done without us. A
+  // fault strikes again when the access is made again; a sent signal is
+  // sent again.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
+  if (info->si_code <= 0) ::raise(sig);
+  errno = saved_errno;
+}
+
+bool install_handler() {
+  static std::once_flag once;
+  static bool installed = false;
+  std::call_once(once, [] {
+    g_page.store(static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE)));
+    struct sigaction act {};
+    act.sa_sigaction = on_sigbus;
+    act.sa_flags = SA_SIGINFO;
+    sigemptyset(&act.sa_mask);
+    installed = ::sigaction(SIGBUS, &act, nullptr) == 0;
+  });
+  return installed;
+}
+
+int claim_slot() {
+  for (std::size_t i = 0; i < g_slots.size(); ++i) {
+    std::uintptr_t free = 0;
+    if (g_slots[i].end.compare_exchange_strong(free, 1)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void free_slot(int slot) {
+  g_slots[static_cast<std::size_t>(slot)].lost.store(false);
+  g_slots[static_cast<std::size_t>(slot)].end.store(0);
+}
+
+bool same_time(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+Result<MappedFile> MappedFile::map(const std::string& path, std::size_t max_bytes) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return fail(os_error_text(errno));
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return fail(os_error_text(errno));
+  if (!S_ISREG(st.st_mode)) return fail("not a regular file");
+  // An empty size may still hide contents (procfs): only a read tells.
+  if (st.st_size <= 0) return fail("empty");
+  const auto size = static_cast<std::size_t>(st.st_size);
+  if (size > max_bytes) return fail("larger than " + std::to_string(max_bytes) + " bytes");
+  if (!install_handler()) return fail("no SIGBUS handler");
+  const int slot = claim_slot();
+  if (slot < 0) return fail("too many files mapped");
+  // Populated at once: the pages are in the cache already, and one call
+  // maps them all where faults would map a few at a time.
+  void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
+  if (at == MAP_FAILED) {
+    const int err = errno;
+    free_slot(slot);
+    return fail(os_error_text(err));
+  }
+  const auto begin = reinterpret_cast<std::uintptr_t>(at);
+  const std::uintptr_t page = g_page.load();
+  Slot& s = g_slots[static_cast<std::size_t>(slot)];
+  s.begin.store(begin);
+  s.end.store((begin + size + page - 1) & ~(page - 1));
+  return MappedFile(std::move(fd), static_cast<char*>(at), size, st, slot);
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : fd_(std::move(other.fd_)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      mapped_(other.mapped_),
+      slot_(std::exchange(other.slot_, -1)) {}
+
+MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
+  if (this != &other) {
+    unmap();
+    fd_ = std::move(other.fd_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_ = other.mapped_;
+    slot_ = std::exchange(other.slot_, -1);
+  }
+  return *this;
+}
+
+MappedFile::~MappedFile() { unmap(); }
+
+void MappedFile::unmap() noexcept {
+  if (data_ == nullptr) return;
+  free_slot(slot_);
+  ::munmap(data_, size_);
+  data_ = nullptr;
+}
+
+bool MappedFile::changed() const {
+  if (data_ == nullptr) return false;
+  if (g_slots[static_cast<std::size_t>(slot_)].lost.load()) return true;
+  struct stat now {};
+  if (::fstat(fd_.get(), &now) != 0) return true;
+  if (now.st_size != mapped_.st_size || now.st_ino != mapped_.st_ino ||
+      now.st_dev != mapped_.st_dev || !same_time(now.st_mtim, mapped_.st_mtim))
+    return true;
+  // The change time also catches a writer who put the old modification time
+  // back; but a file replaced by another under its name (the way to write
+  // one whole) has its own change time bumped as it loses that name, with
+  // its contents left alone.
+  return !same_time(now.st_ctim, mapped_.st_ctim) && now.st_nlink == mapped_.st_nlink;
+}
+
+}  // namespace kestrix
