@@ -104,6 +104,12 @@ struct RunTables {
   ReportOrder order;
 };
 
+std::expected<std::vector<TopUser>, std::string> order_and_select(RunTables& t, const Cli& cli,
+                                                                  const SelectionInputs& inputs) {
+  t.order = sort_order(t.snapshot.users, cli.order_by, t.db_usage, t.names);
+  return select_rows(t.snapshot.users, t.order, inputs);
+}
+
 // The process ends right after the report, and freeing the tables piece
 // by piece would cost a good share of the run. They stay reachable from
 // here instead, so leak checkers see memory in use, not lost; a second run
@@ -162,8 +168,9 @@ int run(const std::vector<std::string>& argv) {
   RunTables& t = *tables;
   t.snapshot = std::move(*snapshot);
   std::vector<RowEntry>& rows = t.snapshot.users;
-  if (core::load_config().hide_kro_more_than_maxuid)
-    drop_rows_above_uid_max(rows, core::read_uid_max());
+  const bool limit_uids = core::load_config().hide_kro_more_than_maxuid;
+  const std::uint32_t uid_max = limit_uids ? core::read_uid_max() : 0;
+  if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
   t.names = names_by_uid(core::regular_users());
   t.panel_info = panel_info_for(rows);
@@ -173,10 +180,25 @@ int run(const std::vector<std::string>& argv) {
       caller, cli, [](const std::string& reseller) { return plugins::reseller_users(reseller); });
   t.ward_limits = ward_limits_for(merge_mysql, rows, t.names);
 
-  t.order = sort_order(rows, cli.order_by, t.db_usage, t.names);
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};
-  auto selected = select_rows(rows, t.order, inputs);
+  auto selected = order_and_select(t, cli, inputs);
+  // The daemon wrote its file while this run read it in place: the rows are
+  // chosen again from a copy of it, with the lookups already made.
+  if (text_changed(t.snapshot)) {
+    log::event(log::Level::Info, TARGET, [] {
+      return std::string(SNAPSHOT_PATH) + " was written during the run; its rows are taken from a copy";
+    });
+    auto copy = read_saved_top_data(whole_seconds_now(), usage_key(cli.order_by), SNAPSHOT_PATH,
+                                    Reading::Copy);
+    if (!copy) {
+      print_stderr(error_report(copy.error()));
+      return 1;
+    }
+    t.snapshot = std::move(*copy);
+    if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
+    selected = order_and_select(t, cli, inputs);
+  }
   if (!selected) {
     print_stderr(error_report(decode_failure(std::move(selected.error()))));
     return 1;

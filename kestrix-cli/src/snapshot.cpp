@@ -14,6 +14,8 @@ namespace kj = kestrix::json;
 using kj::field;
 using kj::Need;
 
+constexpr std::string_view TARGET = "kestrix_cli::snapshot";
+
 namespace {
 
 // One table per record, read and written alike: a field added here is
@@ -187,10 +189,28 @@ Error decode_failure(std::string message, const std::string& path) {
   return Error("Failed to parse " + path, Error(std::move(message)));
 }
 
-Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::string& path) {
+Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::string& path,
+                                         Reading reading) {
+  // At scale, copying the file costs as much as decoding it: its own pages
+  // are decoded where they can be mapped. Anything short of a clean decode
+  // of a file nobody wrote meanwhile is left to the copy, which then gives
+  // the outcome and its messages.
+  if (reading == Reading::InPlace) {
+    if (auto mapped = MappedFile::map(path, DATA_FILE_LIMIT); mapped && is_utf8(mapped->bytes())) {
+      auto data = decode_snapshot(mapped->bytes(), key);
+      const bool changed = mapped->changed();
+      if (data && !changed) {
+        data->text = std::move(*mapped);
+        return std::move(*data);
+      }
+      if (changed)
+        log::event(log::Level::Info, TARGET,
+                   [&] { return path + " was written while it was decoded; reading a copy"; });
+    }
+  }
   auto loaded = load_text_file(path, DATA_FILE_LIMIT);
   if (!loaded) {
-    log::event(log::Level::Warn, "kestrix_cli::snapshot", [&] {
+    log::event(log::Level::Warn, TARGET, [&] {
       return "cannot read " + path + ": " + loaded.error().message + "; the snapshot is empty";
     });
     SavedTopData empty;
@@ -203,6 +223,11 @@ Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::st
   if (!data) return std::unexpected(decode_failure(std::move(data.error()), path));
   data->text = std::move(text);
   return std::move(*data);
+}
+
+bool text_changed(const SavedTopData& data) {
+  const auto* mapped = std::get_if<MappedFile>(&data.text);
+  return mapped != nullptr && mapped->changed();
 }
 
 }  // namespace kestrix::cli

@@ -8,11 +8,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "kestrix/error.h"
+#include "kestrix/mapped_file.h"
 #include "kestrix/json/reader.h"
 #include "kestrix/json/writer.h"
 
@@ -94,8 +96,9 @@ struct SavedTopData {
   UsageKey key = UsageKey::Cpu;  // the figure the entries keep
   RowDecoding decoding = RowDecoding::Fast;
   std::deque<std::string> spelled_names;
-  // The text the entries point into, when the data owns it.
-  std::unique_ptr<const std::string> text;
+  // The text the entries point into, when the data owns it: the file's own
+  // pages, or a copy of the file.
+  std::variant<std::monostate, MappedFile, std::unique_ptr<const std::string>> text;
 };
 
 // Reading and writing by the records' field tables (found by
@@ -132,10 +135,20 @@ std::expected<TopUser, std::string> decode_row(std::string_view text);
 // caused by it, or running out of memory.
 Error decode_failure(std::string message, const std::string& path = SNAPSHOT_PATH);
 
+// Where the data's text comes from: the file's pages, mapped where the
+// file allows (InPlace), or a copy read into memory of our own.
+enum class Reading { InPlace, Copy };
+
 // Reads the snapshot file, which the data then owns. Unreadable or
 // non-UTF-8: an empty snapshot stamped `now`. Undecodable: "Failed to parse
-// <path>" caused by the reader's message.
+// <path>" caused by the reader's message. A file mapped in place that is
+// written while it is decoded is read again as a copy.
 Result<SavedTopData> read_saved_top_data(double now, UsageKey key,
-                                         const std::string& path = SNAPSHOT_PATH);
+                                         const std::string& path = SNAPSHOT_PATH,
+                                         Reading reading = Reading::InPlace);
+
+// Whether the file the data reads in place has been written since: the
+// entries may no longer hold what was decoded.
+bool text_changed(const SavedTopData& data);
 
 }  // namespace kestrix::cli

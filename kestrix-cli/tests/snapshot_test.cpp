@@ -146,7 +146,7 @@ TEST(Snapshot, AReadFileOwnsTheTextItsEntriesPointInto) {
   std::remove(path.c_str());
   ASSERT_TRUE(data);
   ASSERT_EQ(data->users.size(), 1u);
-  ASSERT_TRUE(data->text);
+  ASSERT_TRUE(std::holds_alternative<MappedFile>(data->text));
   SavedTopData moved = std::move(*data);
   EXPECT_EQ(moved.users[0].key, 2.0);
   EXPECT_EQ(moved.users[0].text, user(""));

@@ -1,5 +1,6 @@
 // What the report looks like for each state of the snapshot file, and how
 // the fatal-error report and a failed write end the run.
+#include <algorithm>
 #include <csignal>
 #include <regex>
 
@@ -104,6 +105,34 @@ TEST_F(SnapshotFile, OutOfRangeAndNonIntegralNumbersAreRejected) {
   const RunResult r = sb().run({"--json"});
   ASSERT_EQ(r.status, 0) << r;
   EXPECT_EQ(report(r)["users"][0]["id"], 4294967295u);
+}
+
+// The file is read in place. A daemon that rewrites it while the run goes
+// on, shorter than it was, takes pages from under the run: the run must
+// neither die of it nor print rows of two files, but report the file as
+// it now is.
+TEST_F(SnapshotFile, AFileRewrittenDuringTheRunIsReportedAsItNowIs) {
+  std::vector<Row> before;
+  for (unsigned i = 0; i < 200; ++i) before.push_back(row(2000 + i, "old" + std::to_string(i), i));
+  before.push_back(row(ALICE, "alice", 500));
+  sb().write(SNAPSHOT, snapshot(before, 1700000000.0));
+  const std::string after = snapshot({row(CAROL, "carol", 9), row(BOB, "bob", 3)}, 1700000100.0);
+  ASSERT_LT(after.size() * 4, snapshot(before).size());
+  sb().data("new-snapshot.json", after);
+  // Between the lookups and the choice of rows.
+  sb().data("kestrix-pnx-helper.admins.before",
+            "cat /usr/share/kestrix3/standin/new-snapshot.json >/var/kro/nimbrel_top.json\n");
+  const RunResult r = sb().run({"--json"});
+  ASSERT_EQ(r.status, 0) << r;
+  EXPECT_EQ(r.signal, 0);
+  const json doc = report(r);
+  EXPECT_EQ(usernames(doc), (std::vector<std::string>{"carol", "bob"}));
+  EXPECT_EQ(doc["timestamp"], 1700000100.0);
+  // The panel was asked once, about the rows the run first read.
+  const auto asked = sb().calls(PNX);
+  EXPECT_EQ(std::count_if(asked.begin(), asked.end(),
+                          [](const std::string& c) { return c.starts_with("kestrix-pnx-helper|user-info-sys|2000|"); }),
+            1);
 }
 
 TEST_F(SnapshotFile, DeepNestingIsAnErrorNotACrash) {

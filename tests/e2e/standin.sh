@@ -8,6 +8,8 @@
 #   TOOL.REQ.rc    exit status (default 0)
 #   TOOL.REQ.hang  present: never answer (the process itself sleeps, so a
 #                  kill closes its pipes); its pid is left in TOOL.REQ.pid
+#   TOOL.REQ.before  shell commands run before answering (to change the
+#                  world under a running report, say)
 # Without a .out file, a few requests are answered from small tables:
 #   users.tsv      uid, username, domain, reseller     -> "user-info-sys"
 #   resellers.tsv  reseller, user                      -> "reseller-users"
@@ -24,6 +26,7 @@ if [ -f "$base.hang" ]; then
   { echo $$ >"$base.pid.new" && mv "$base.pid.new" "$base.pid"; } 2>/dev/null || :
   exec sleep 3600
 fi
+[ -f "$base.before" ] && sh "$base.before"
 [ -f "$base.err" ] && cat "$base.err" >&2
 rc=0
 [ -f "$base.rc" ] && rc=$(cat "$base.rc")
