@@ -57,6 +57,15 @@ std::uint32_t read_uid_max(const std::string& path) {
 
 std::vector<RegularUser> regular_users() {
   const std::uint32_t uid_min = read_uid_min();
+  return regular_users(password_entries(), uid_min);
+}
+
+std::vector<RegularUser> regular_users(std::vector<RegularUser> entries, std::uint32_t uid_min) {
+  std::erase_if(entries, [uid_min](const RegularUser& user) { return user.uid < uid_min; });
+  return entries;
+}
+
+std::vector<RegularUser> password_entries() {
   std::vector<RegularUser> users;
   std::vector<char> buffer;
 
@@ -70,7 +79,6 @@ std::vector<RegularUser> regular_users() {
       return ::getpwent_r(&entry, data, size, &result);
     });
     if (rc != 0 || result == nullptr) break;
-    if (result->pw_uid < uid_min) continue;
     const std::string_view name = result->pw_name ? result->pw_name : "";
     if (!is_utf8(name)) continue;
     users.push_back(RegularUser{result->pw_uid, std::string(name)});

@@ -26,6 +26,11 @@ std::uint32_t read_uid_max(const std::string& path = LOGIN_DEFS_PATH);
 
 // Every password-database entry with uid >= UID_MIN, in enumeration order.
 std::vector<RegularUser> regular_users();
+// The same in two steps, the first of which may run on a thread of its own:
+// every entry whose name is UTF-8, whatever its uid, then those from
+// `uid_min` up.
+std::vector<RegularUser> password_entries();
+std::vector<RegularUser> regular_users(std::vector<RegularUser> entries, std::uint32_t uid_min);
 
 std::optional<std::string> user_name_by_uid(std::uint32_t uid);
 
