@@ -1,12 +1,9 @@
 #include "snapshot.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "kestrix/io.h"
 #include "kestrix/json/record.h"
-#include "kestrix/json/skim.h"
 #include "kestrix/log.h"
+#include "snapshot_rows.h"
 
 namespace kestrix::cli {
 
@@ -61,89 +58,6 @@ constexpr kj::RecordType<TopUser, 8> TOP_USER{
       field<&TopUser::restricted>("restricted", Need::Defaulted),
       field<&TopUser::restriction>("restriction", Need::Defaulted)}}};
 
-double usage_figure(const TopUsage& usage, UsageKey key) {
-  switch (key) {
-    case UsageKey::Io: return usage.io.all;
-    case UsageKey::Ep: return usage.ep;
-    case UsageKey::Iops: return usage.iops;
-    case UsageKey::Mem: return usage.mem;
-    case UsageKey::Pno: return usage.pno;
-    case UsageKey::None: return 0.0;
-    case UsageKey::Cpu: break;
-  }
-  return usage.cpu.all;
-}
-
-// A name as bytes of its row's text. Names hold no escapes in practice,
-// and then the decoded name stands in the text as it is; memmem takes time
-// linear in the row whatever the bytes.
-std::string_view name_in(std::string&& name, std::string_view text,
-                         std::deque<std::string>& spelled) {
-  if (name.empty()) return {};
-  if (const void* at = ::memmem(text.data(), text.size(), name.data(), name.size()))
-    return {static_cast<const char*>(at), name.size()};
-  return spelled.emplace_back(std::move(name));
-}
-
-// The daemon's own layout of a row, checked and taken in one pass: the
-// tables' members in their order, "mysql" figures that are scalars,
-// strings without escapes. Any other row is left to the full decoder.
-bool skim_pair(kj::Skim& s, double* figure) {
-  return s.open() && s.key("all") && s.f64(figure) && (!s.key("mysql") || s.scalar()) &&
-         s.close();
-}
-
-bool skim_figures(kj::Skim& s, UsageKey key, double& figure) {
-  auto want = [&](UsageKey k) { return key == k ? &figure : nullptr; };
-  return s.open() && s.key("cpu") && skim_pair(s, want(UsageKey::Cpu)) && s.key("io") &&
-         skim_pair(s, want(UsageKey::Io)) && s.key("iops") && s.f64(want(UsageKey::Iops)) &&
-         s.key("ep") && s.f64(want(UsageKey::Ep)) && s.key("mem") &&
-         s.f64(want(UsageKey::Mem)) && s.key("pno") && s.f64(want(UsageKey::Pno)) && s.close();
-}
-
-bool skim_restriction(kj::Skim& s) {
-  return s.null() ||
-         (s.open() && s.key("time") && s.i64() && s.key("reason") && s.string() && s.close());
-}
-
-bool skim_entry(kj::Skim& s, RowEntry& entry, UsageKey key) {
-  double limit = 0.0;
-  return s.open() && s.key("id") && s.u32(entry.id) &&
-         (!s.key("username") || s.string(entry.username)) &&
-         (!s.key("domain") || s.string()) && (!s.key("reseller") || s.string()) &&
-         s.key("usage") && skim_figures(s, key, entry.key) && s.key("limit") &&
-         skim_figures(s, UsageKey::None, limit) && (!s.key("restricted") || s.boolean()) &&
-         (!s.key("restriction") || skim_restriction(s)) && s.close();
-}
-
-// Each row is decoded whole, so that its faults are found where they lie,
-// and then dropped but for what the entry keeps.
-bool read_entry(kj::Reader& r, RowEntry& entry, SavedTopData& data) {
-  const std::size_t start = r.offset();
-  if (data.decoding == RowDecoding::Fast) {
-    kj::Skim s(r.text(), start);
-    entry = RowEntry{};
-    if (skim_entry(s, entry, data.key)) {
-      entry.text = r.text().substr(start, s.offset() - start);
-      r.step_over(s.offset());
-      return true;
-    }
-  }
-  TopUser row;
-  if (!read(r, row)) return false;
-  std::string_view text = r.text().substr(start, r.offset() - start);
-  text.remove_prefix(std::min(text.find_first_not_of(" \t\n\r"), text.size()));
-  entry = RowEntry{text, row.id, name_in(std::move(row.username), text, data.spelled_names),
-                   usage_figure(row.usage, data.key)};
-  return true;
-}
-
-bool read_entries(kj::Reader& r, SavedTopData& data) {
-  return kj::read_vector(r, data.users, [&data](kj::Reader& rr, RowEntry& entry) {
-    return read_entry(rr, entry, data);
-  });
-}
-
 constexpr kj::RecordType<SavedTopData, 3> SAVED_TOP_DATA{
     "SavedTopData",
     {{field<&SavedTopData::timestamp>("timestamp", Need::Defaulted),
@@ -171,10 +85,12 @@ void write(kj::Writer& w, const Restriction& v) { kj::write_record(w, RESTRICTIO
 void write(kj::Writer& w, const TopUser& v) { kj::write_record(w, TOP_USER, v); }
 
 std::expected<SavedTopData, std::string> decode_snapshot(std::string_view text, UsageKey key,
-                                                         RowDecoding decoding) {
-  return kj::decode<SavedTopData>(text, [key, decoding](kj::Reader& r, SavedTopData& data) {
+                                                         RowDecoding decoding,
+                                                         std::size_t halves_from) {
+  return kj::decode<SavedTopData>(text, [=](kj::Reader& r, SavedTopData& data) {
     data.key = key;
     data.decoding = decoding;
+    data.halves_from = halves_from;
     return kj::read_record(r, SAVED_TOP_DATA, data);
   });
 }

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -89,13 +89,20 @@ struct RowEntry {
 // Both give the same entries and the same messages.
 enum class RowDecoding { Fast, Full };
 
+// A row array this long (about 13,000 rows) is decoded in two halves at
+// once; below it, a thread would cost more than it saves.
+inline constexpr std::size_t HALVES_FROM = std::size_t{4} << 20;
+
 struct SavedTopData {
   double timestamp = 0.0;
   std::vector<RowEntry> users;
   std::vector<nlohmann::json> resellers;
   UsageKey key = UsageKey::Cpu;  // the figure the entries keep
   RowDecoding decoding = RowDecoding::Fast;
-  std::deque<std::string> spelled_names;
+  // A second half of the rows is decoded meanwhile on a thread of its own
+  // from this many bytes of text after the first row.
+  std::size_t halves_from = HALVES_FROM;
+  std::list<std::string> spelled_names;
   // The text the entries point into, when the data owns it: the file's own
   // pages, or a copy of the file.
   std::variant<std::monostate, MappedFile, std::unique_ptr<const std::string>> text;
@@ -122,11 +129,11 @@ void write(json::Writer& w, const TopUser& v);
 // with its position.
 std::expected<SavedTopData, std::string> decode_snapshot(
     std::string_view text, UsageKey key = UsageKey::Cpu,
-    RowDecoding decoding = RowDecoding::Fast);
+    RowDecoding decoding = RowDecoding::Fast, std::size_t halves_from = HALVES_FROM);
 // A temporary text would leave the entries pointing nowhere.
 std::expected<SavedTopData, std::string> decode_snapshot(
-    std::string&& text, UsageKey key = UsageKey::Cpu,
-    RowDecoding decoding = RowDecoding::Fast) = delete;
+    std::string&& text, UsageKey key = UsageKey::Cpu, RowDecoding decoding = RowDecoding::Fast,
+    std::size_t halves_from = HALVES_FROM) = delete;
 
 // Decodes one row from an entry's text.
 std::expected<TopUser, std::string> decode_row(std::string_view text);

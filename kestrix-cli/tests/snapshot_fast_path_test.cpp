@@ -1,6 +1,8 @@
 // Rows in the daemon's own layout are taken by a fast path, every other row
-// by the full decoder. Whatever the text, the two ways must give the same
+// by the full decoder, and in a large snapshot the second half of the rows
+// on a thread of its own. Whatever the text, every way must give the same
 // entries, or the same message.
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -17,8 +19,9 @@ constexpr UsageKey KEYS[] = {UsageKey::Cpu, UsageKey::Io,  UsageKey::Ep,  UsageK
                              UsageKey::Mem, UsageKey::Pno, UsageKey::None};
 
 // Everything a decode gives the run, figures to the bit.
-std::string outcome(std::string_view text, UsageKey key, RowDecoding decoding) {
-  auto data = decode_snapshot(text, key, decoding);
+std::string outcome(std::string_view text, UsageKey key, RowDecoding decoding,
+                    std::size_t halves_from = HALVES_FROM) {
+  auto data = decode_snapshot(text, key, decoding, halves_from);
   if (!data) return "error: " + data.error();
   std::string out = std::to_string(std::bit_cast<std::uint64_t>(data->timestamp)) + "\n";
   for (const RowEntry& e : data->users)
@@ -36,6 +39,14 @@ bool same_both_ways(std::string_view text) {
     decoded = !fast.starts_with("error: ");
   }
   return decoded;
+}
+
+// The same, with the rows in two halves however short the text.
+bool same_in_halves(std::string_view text) {
+  const std::string whole = outcome(text, UsageKey::Io, RowDecoding::Fast);
+  EXPECT_EQ(whole, outcome(text, UsageKey::Io, RowDecoding::Fast, 0)) << text;
+  EXPECT_EQ(whole, outcome(text, UsageKey::Io, RowDecoding::Full, 0)) << text;
+  return !whole.starts_with("error: ");
 }
 
 const std::string ROW =
@@ -130,6 +141,60 @@ TEST(FastPath, EveryChangedByteDecodesAlike) {
     same_both_ways(text.substr(0, at) + " " + text.substr(at));
     same_both_ways(text.substr(0, at));
   }
+}
+
+// The second half starts at a row start guessed near the middle. Right,
+// wrong (inside a string, inside a row, in the resellers, nowhere), or
+// meeting a fault on either side: the rows and messages are those of one
+// reading.
+TEST(Halves, EveryGuessAndEveryFaultGivesWhatOneReadingGives) {
+  std::string rows;
+  for (int i = 0; i < 40; ++i) rows += (i ? "," : "") + ROW;
+  EXPECT_TRUE(same_in_halves(snapshot(rows)));
+  EXPECT_TRUE(same_in_halves(snapshot(ROW)));
+  EXPECT_TRUE(same_in_halves(snapshot("")));
+  // A reason that looks like a row start, where the middle falls.
+  std::string tricky = ROW;
+  tricky.replace(tricky.find("Violated"), 8, std::string(3000, ' ') + "},{ } , {x");
+  EXPECT_TRUE(same_in_halves(snapshot(ROW + "," + tricky + "," + ROW)));
+  // A middle inside the resellers, past the rows.
+  EXPECT_TRUE(same_in_halves(R"({"users":[)" + ROW + R"(],"resellers":[)" +
+                             std::string(20000, ' ') + R"({"id":1},{"id":2}]})"));
+  // Rows not in the daemon's layout, and arrays nested in rows.
+  std::string nested = ROW;
+  nested.replace(nested.find("35.55"), 5, R"([{"a":1},{"b":[{},{}]}])");
+  EXPECT_TRUE(same_in_halves(snapshot(nested + "," + nested + "," + nested)));
+  // Faults in the first half, at the guess, and in the second half.
+  for (std::size_t at = 0; at < rows.size(); at += 97) {
+    std::string broken = rows;
+    broken[at] = broken[at] == '"' ? 'x' : '"';
+    same_in_halves(snapshot(broken));
+  }
+}
+
+TEST(Halves, EveryChangedByteDecodesAlike) {
+  const std::string text = snapshot(ROW + "," + ROW + "," + ROW);
+  for (std::size_t at = 0; at < text.size(); ++at)
+    for (char b : std::string_view("\"{},[] ")) {
+      std::string changed = text;
+      changed[at] = b;
+      same_in_halves(changed);
+    }
+}
+
+TEST(Halves, ALargeSnapshotIsTakenInHalves) {
+  std::string rows;
+  for (int i = 0; i < 20000; ++i) {
+    std::string row = ROW;
+    row.replace(row.find("1000"), 4, std::to_string(1000 + i));
+    row.replace(row.find("295481"), 6, std::to_string(100000 + (i * 7919) % 900000));
+    rows += (i ? "," : "") + row;
+  }
+  const std::string text = snapshot(rows);
+  ASSERT_GT(text.size(), HALVES_FROM);
+  const std::string halves = outcome(text, UsageKey::Io, RowDecoding::Fast);
+  EXPECT_EQ(halves, outcome(text, UsageKey::Io, RowDecoding::Fast, text.size()));
+  EXPECT_EQ(std::count(halves.begin(), halves.end(), '\n'), 20001);
 }
 
 }  // namespace

@@ -128,7 +128,7 @@ TEST(Snapshot, EntriesKeepTheRowTextAndTheOrderFigure) {
     // A plain name is the text's own bytes; one spelled with escapes is kept apart.
     EXPECT_EQ(data->users[1].username, "zed");
     EXPECT_EQ(data->users[1].username.data(), data->users[1].text.data() + 4);
-    EXPECT_EQ(data->spelled_names, std::deque<std::string>{"abc"});
+    EXPECT_EQ(data->spelled_names, std::list<std::string>{"abc"});
     EXPECT_EQ(row_of(data->users[1]).reseller, "r");
   }
 }

@@ -88,6 +88,17 @@ class Reader {
     pos_ = end;
     first_ = false;
   }
+  // A reader of the same text that goes on at `offset`, within the array
+  // this one is in, as at its first element: next_element() takes no comma
+  // before it. For reading a long array's second half on another thread.
+  Reader resumed_at(std::size_t offset) const {
+    Reader other(text_);
+    other.pos_ = offset;
+    other.remaining_depth_ = remaining_depth_;
+    return other;
+  }
+  // Fails with the fault `other` found, as if this reader had found it.
+  bool fail_as(const Reader& other) { return fail_at(other.error_.offset, other.error_.description); }
 
   // Name comparisons made by the duplicate checks of unknown members.
   std::size_t key_comparisons() const { return key_comparisons_; }

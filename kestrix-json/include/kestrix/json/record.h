@@ -137,27 +137,34 @@ bool read_seq(Reader& r, F&& element) {
   return step == Reader::Step::End && r.close_array();
 }
 
+// Makes room in `v`, about to take another element of a long array whose
+// elements so far took `used` bytes of text, with `remaining` bytes after.
+//
+// Long arrays of records (a snapshot's rows) would otherwise grow by
+// doubling, moving every element and touching fresh memory each time. Once
+// the first few are in, the average size of an element in the text tells
+// how many the rest holds: room for a quarter more than that is reserved,
+// which costs address space but no memory until it is used. Rows early in a
+// file may be larger than the rest, so a vector that fills anyway is sized
+// again the same way. The guess never exceeds what the rest of the text
+// could hold as whole elements, but growth is an eighth at least, which
+// keeps the cost linear for any shape.
+template <class T>
+void make_room(std::vector<T>& v, std::size_t used, std::size_t remaining) {
+  if (v.size() < 16 || v.size() < v.capacity()) return;
+  const std::size_t per_element = used / v.size() + 1;
+  const std::size_t expected = remaining / per_element;
+  const std::size_t bound = remaining / sizeof(T) + 1;
+  v.reserve(v.size() + std::max(v.size() / 8, std::min(expected + expected / 4 + 16, bound)));
+}
+
 // Reads a JSON array into `v`, one element(reader, element) per element.
 template <class T, class F>
 bool read_vector(Reader& r, std::vector<T>& v, F&& element) {
   v.clear();
   const std::size_t start = r.offset();
   return read_seq(r, [&](Reader& rr) {
-    // Long arrays of records (a snapshot's rows) would otherwise grow by
-    // doubling, moving every element and touching fresh memory each time.
-    // Once the first few are in, the average size of an element in the text
-    // tells how many the rest holds: room for a quarter more than that is
-    // reserved, which costs address space but no memory until it is used.
-    // Rows early in a file may be larger than the rest, so a vector that
-    // fills anyway is sized again the same way. The guess never exceeds
-    // what the rest of the text could hold as whole elements, but growth is
-    // an eighth at least, which keeps the cost linear for any shape.
-    if (v.size() >= 16 && v.size() == v.capacity()) {
-      const std::size_t per_element = (rr.offset() - start) / v.size() + 1;
-      const std::size_t expected = rr.remaining() / per_element;
-      const std::size_t bound = rr.remaining() / sizeof(T) + 1;
-      v.reserve(v.size() + std::max(v.size() / 8, std::min(expected + expected / 4 + 16, bound)));
-    }
+    make_room(v, rr.offset() - start, rr.remaining());
     return element(rr, v.emplace_back());
   });
 }

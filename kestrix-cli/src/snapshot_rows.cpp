@@ -1,0 +1,216 @@
+// Rows are taken in one of three ways: by the skim when they have the
+// daemon's own layout, by the full decoder otherwise, and in a large
+// snapshot the second half of them on a thread of its own.
+#include "snapshot_rows.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <iterator>
+#include <list>
+#include <optional>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "kestrix/json/bytes.h"
+#include "kestrix/json/record.h"
+#include "kestrix/json/skim.h"
+
+namespace kestrix::cli {
+
+namespace kj = kestrix::json;
+
+namespace {
+
+double usage_figure(const TopUsage& usage, UsageKey key) {
+  switch (key) {
+    case UsageKey::Io: return usage.io.all;
+    case UsageKey::Ep: return usage.ep;
+    case UsageKey::Iops: return usage.iops;
+    case UsageKey::Mem: return usage.mem;
+    case UsageKey::Pno: return usage.pno;
+    case UsageKey::None: return 0.0;
+    case UsageKey::Cpu: break;
+  }
+  return usage.cpu.all;
+}
+
+// A name as bytes of its row's text. Names hold no escapes in practice,
+// and then the decoded name stands in the text as it is; memmem takes time
+// linear in the row whatever the bytes.
+std::string_view name_in(std::string&& name, std::string_view text,
+                         std::list<std::string>& spelled) {
+  if (name.empty()) return {};
+  if (const void* at = ::memmem(text.data(), text.size(), name.data(), name.size()))
+    return {static_cast<const char*>(at), name.size()};
+  return spelled.emplace_back(std::move(name));
+}
+
+// The daemon's own layout of a row, checked and taken in one pass: the
+// tables' members in their order, "mysql" figures that are scalars,
+// strings without escapes. Any other row is left to the full decoder.
+bool skim_pair(kj::Skim& s, double* figure) {
+  return s.open() && s.key("all") && s.f64(figure) && (!s.key("mysql") || s.scalar()) &&
+         s.close();
+}
+
+bool skim_figures(kj::Skim& s, UsageKey key, double& figure) {
+  auto want = [&](UsageKey k) { return key == k ? &figure : nullptr; };
+  return s.open() && s.key("cpu") && skim_pair(s, want(UsageKey::Cpu)) && s.key("io") &&
+         skim_pair(s, want(UsageKey::Io)) && s.key("iops") && s.f64(want(UsageKey::Iops)) &&
+         s.key("ep") && s.f64(want(UsageKey::Ep)) && s.key("mem") &&
+         s.f64(want(UsageKey::Mem)) && s.key("pno") && s.f64(want(UsageKey::Pno)) && s.close();
+}
+
+bool skim_restriction(kj::Skim& s) {
+  return s.null() ||
+         (s.open() && s.key("time") && s.i64() && s.key("reason") && s.string() && s.close());
+}
+
+bool skim_entry(kj::Skim& s, RowEntry& entry, UsageKey key) {
+  double limit = 0.0;
+  return s.open() && s.key("id") && s.u32(entry.id) &&
+         (!s.key("username") || s.string(entry.username)) &&
+         (!s.key("domain") || s.string()) && (!s.key("reseller") || s.string()) &&
+         s.key("usage") && skim_figures(s, key, entry.key) && s.key("limit") &&
+         skim_figures(s, UsageKey::None, limit) && (!s.key("restricted") || s.boolean()) &&
+         (!s.key("restriction") || skim_restriction(s)) && s.close();
+}
+
+// Each row is decoded whole, so that its faults are found where they lie,
+// and then dropped but for what the entry keeps.
+bool read_entry(kj::Reader& r, RowEntry& entry, SavedTopData& data) {
+  const std::size_t start = r.offset();
+  if (data.decoding == RowDecoding::Fast) {
+    kj::Skim s(r.text(), start);
+    entry = RowEntry{};
+    if (skim_entry(s, entry, data.key)) {
+      entry.text = r.text().substr(start, s.offset() - start);
+      r.step_over(s.offset());
+      return true;
+    }
+  }
+  TopUser row;
+  if (!read(r, row)) return false;
+  std::string_view text = r.text().substr(start, r.offset() - start);
+  text.remove_prefix(std::min(text.find_first_not_of(" \t\n\r"), text.size()));
+  entry = RowEntry{text, row.id, name_in(std::move(row.username), text, data.spelled_names),
+                   usage_figure(row.usage, data.key)};
+  return true;
+}
+
+
+
+// Where a row is likely to begin near the middle of what is left: a `{`
+// behind the `}` and `,` of the row before. Text inside a string may look
+// the same; then the guess is wrong, which only costs the work.
+std::size_t guess_row_start(std::string_view text, std::size_t from) {
+  const auto skip_ws = [&](std::size_t i) {
+    while (i < text.size() && kj::detail::is_ws(static_cast<unsigned char>(text[i]))) ++i;
+    return i;
+  };
+  for (std::size_t close = text.find('}', from); close != std::string_view::npos;
+       close = text.find('}', close + 1)) {
+    std::size_t i = skip_ws(close + 1);
+    if (i >= text.size() || text[i] != ',') continue;
+    i = skip_ws(i + 1);
+    if (i < text.size() && text[i] == '{') return i;
+  }
+  return std::string_view::npos;
+}
+
+// The second half of a long row array, read on a thread of its own from a
+// row start guessed near the middle. The guess is right exactly when the
+// first half's reading arrives at that offset for its next row: the second
+// half then holds what reading on would have given, rows or the first
+// fault, and is taken over. Otherwise it is dropped, and the first half
+// reads on alone.
+class SecondHalf {
+ public:
+  // `r` stands at the first row. Nothing starts for a short array, where
+  // no row start is found, or when no thread can be had.
+  SecondHalf(const kj::Reader& r, const SavedTopData& data) {
+    if (r.remaining() < data.halves_from) return;
+    const std::size_t at = guess_row_start(r.text(), r.offset() + r.remaining() / 2);
+    if (at == std::string_view::npos) return;
+    start_ = at;
+    reader_ = r.resumed_at(at);
+    half_.key = data.key;
+    half_.decoding = data.decoding;
+    try {
+      thread_ = std::thread([this] { read(); });
+    } catch (const std::system_error&) {
+    }
+  }
+  SecondHalf(const SecondHalf&) = delete;
+  SecondHalf& operator=(const SecondHalf&) = delete;
+  ~SecondHalf() { drop(); }
+
+  bool starts_at(std::size_t offset) const { return thread_.joinable() && offset == start_; }
+  // The first half has read past the guess: it was wrong.
+  void check_passed(std::size_t offset) {
+    if (thread_.joinable() && offset > start_) drop();
+  }
+
+  // Takes the second half over at its start: its rows, and `r` on to the
+  // end of the array; or its fault.
+  bool take(kj::Reader& r, SavedTopData& data) {
+    thread_.join();
+    if (out_of_memory_) throw std::bad_alloc();
+    if (!read_) return r.fail_as(reader_);
+    data.users.insert(data.users.end(), std::make_move_iterator(half_.users.begin()),
+                      std::make_move_iterator(half_.users.end()));
+    data.spelled_names.splice(data.spelled_names.end(), half_.spelled_names);
+    r.step_over(reader_.offset());
+    return true;
+  }
+
+ private:
+  void read() {
+    try {
+      kj::Reader::Step step = kj::Reader::Step::Failed;
+      while (!dropped_.load(std::memory_order_relaxed) &&
+             (step = reader_.next_element()) == kj::Reader::Step::More) {
+        kj::make_room(half_.users, reader_.offset() - start_, reader_.remaining());
+        if (!read_entry(reader_, half_.users.emplace_back(), half_)) return;
+      }
+      read_ = step == kj::Reader::Step::End;
+    } catch (const std::bad_alloc&) {
+      out_of_memory_ = true;
+    } catch (const std::length_error&) {
+      out_of_memory_ = true;
+    }
+  }
+
+  void drop() {
+    if (!thread_.joinable()) return;
+    dropped_.store(true, std::memory_order_relaxed);
+    thread_.join();
+  }
+
+  std::size_t start_ = 0;
+  kj::Reader reader_{{}};
+  SavedTopData half_;  // its rows, and the names spelled in them
+  bool read_ = false;  // to the end of the array
+  bool out_of_memory_ = false;
+  std::atomic<bool> dropped_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+bool read_entries(kj::Reader& r, SavedTopData& data) {
+  data.users.clear();
+  const std::size_t start = r.offset();
+  std::optional<SecondHalf> second;
+  return kj::read_seq(r, [&](kj::Reader& rr) {
+    if (!second) second.emplace(rr, data);
+    if (second->starts_at(rr.offset())) return second->take(rr, data);
+    second->check_passed(rr.offset());
+    kj::make_room(data.users, rr.offset() - start, rr.remaining());
+    return read_entry(rr, data.users.emplace_back(), data);
+  });
+}
+
+}  // namespace kestrix::cli
