@@ -65,16 +65,18 @@ PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
   return std::move(*lookup);
 }
 
-// On a large server enumerating the password database takes about as long
-// as decoding the snapshot; on a thread of its own, when one can be had, it
-// is done meanwhile. Nothing it does shows: what it logs, reading
-// login.defs, stays in its place in the run.
-std::future<std::vector<core::RegularUser>> password_entries_meanwhile() {
-  try {
-    return std::async(std::launch::async, core::password_entries);
-  } catch (const std::system_error&) {
-    return std::async(std::launch::deferred, core::password_entries);
+// Work started ahead of its step, on a thread of its own when one can be
+// had (and is worth having), else done when its result is wanted. What it
+// does must not show before that step: it logs nothing and runs no helper.
+template <class Work>
+auto meanwhile(Work work, bool worth_a_thread = true) {
+  if (worth_a_thread) {
+    try {
+      return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+    }
   }
+  return std::async(std::launch::deferred, std::move(work));
 }
 
 NameSet admin_names_for(const Caller& caller) {
@@ -93,10 +95,9 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<RowEntry>& rows,
-                                       const NamesByUid& names) {
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, std::vector<std::string> names) {
   if (!merge_mysql) return {};
-  auto limits = plugins::ward_limits(ward_limit_names(rows, names));
+  auto limits = plugins::ward_limits(std::move(names));
   if (!limits) {
     log_lookup_failure("limits failed, no MySQL limits: ", limits.error());
     return {};
@@ -167,14 +168,20 @@ int run(const std::vector<std::string>& argv) {
     return print_document(
         render_daemon_document(core::daemon_status_text(daemon), whole_seconds_now()), 0);
 
+  // On a large server reading the password database and decoding the
+  // snapshot take longer than anything else the run does: both go on while
+  // the helpers of the next steps run, and are taken at their own steps.
+  const UsageKey key = usage_key(cli.order_by);
+  auto all_names = meanwhile([] { return names_by_uid(core::password_entries()); });
+  auto in_place = meanwhile([key] { return read_in_place(key); });
+
   if (cli.for_reseller || caller.is_root) core::touch_warden_timestamp();
   ReportDocument doc;
   doc.warden = core::query_warden_status();
   doc.warden_mode = core::query_warden_mode(plugins::WARD_HELPER_PATH);
   const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
 
-  auto entries = password_entries_meanwhile();
-  auto snapshot = read_saved_top_data(whole_seconds_now(), usage_key(cli.order_by));
+  auto snapshot = read_saved_top_data(in_place.get(), whole_seconds_now(), key);
   if (!snapshot) {
     print_stderr(error_report(snapshot.error()));
     return 1;
@@ -187,13 +194,22 @@ int run(const std::vector<std::string>& argv) {
   const std::uint32_t uid_max = limit_uids ? core::read_uid_max() : 0;
   if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
-  t.names = names_by_uid(core::regular_users(entries.get(), core::read_uid_min()));
+  t.names = all_names.get();
+  keep_regular_users(t.names, core::read_uid_min());
   t.panel_info = panel_info_for(rows);
+  // The warden helper's names are gathered while the helpers of the next
+  // steps run; not sooner, so as not to be held beside the panel helper's
+  // arguments.
+  auto limit_names = meanwhile(
+      [&rows, &names = t.names, merge_mysql] {
+        return merge_mysql ? ward_limit_names(rows, names) : std::vector<std::string>{};
+      },
+      merge_mysql);
   t.admin_names = admin_names_for(caller);
   t.db_usage = db_usage_for(merge_mysql);
   t.allowed = allowed_names_for(
       caller, cli, [](const std::string& reseller) { return plugins::reseller_users(reseller); });
-  t.ward_limits = ward_limits_for(merge_mysql, rows, t.names);
+  t.ward_limits = ward_limits_for(merge_mysql, limit_names.get());
 
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};
@@ -204,8 +220,7 @@ int run(const std::vector<std::string>& argv) {
     log::event(log::Level::Info, TARGET, [] {
       return std::string(SNAPSHOT_PATH) + " was written during the run; its rows are taken from a copy";
     });
-    auto copy = read_saved_top_data(whole_seconds_now(), usage_key(cli.order_by), SNAPSHOT_PATH,
-                                    Reading::Copy);
+    auto copy = read_saved_top_data(whole_seconds_now(), key, SNAPSHOT_PATH, Reading::Copy);
     if (!copy) {
       print_stderr(error_report(copy.error()));
       return 1;

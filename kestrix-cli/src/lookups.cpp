@@ -9,6 +9,10 @@ NamesByUid names_by_uid(std::vector<core::RegularUser>&& users) {
   return names;
 }
 
+void keep_regular_users(NamesByUid& names, std::uint32_t uid_min) {
+  std::erase_if(names, [uid_min](const auto& entry) { return entry.first < uid_min; });
+}
+
 std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
   std::vector<std::int64_t> uids;
   uids.reserve(rows.size());

@@ -14,6 +14,10 @@ namespace kestrix::cli {
 
 // A later entry for the same uid wins.
 NamesByUid names_by_uid(std::vector<core::RegularUser>&& users);
+// Leaves the names of uids from `uid_min` up: made of every password entry,
+// the table then holds the regular users' names, as if it had been made of
+// them alone, since all entries of a uid fall on the same side of the bound.
+void keep_regular_users(NamesByUid& names, std::uint32_t uid_min);
 
 std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows);
 

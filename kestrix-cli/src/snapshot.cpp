@@ -105,25 +105,36 @@ Error decode_failure(std::string message, const std::string& path) {
   return Error("Failed to parse " + path, Error(std::move(message)));
 }
 
-Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::string& path,
-                                         Reading reading) {
+InPlaceReading read_in_place(UsageKey key, const std::string& path) {
   // At scale, copying the file costs as much as decoding it: its own pages
   // are decoded where they can be mapped. Anything short of a clean decode
   // of a file nobody wrote meanwhile is left to the copy, which then gives
   // the outcome and its messages.
-  if (reading == Reading::InPlace) {
-    if (auto mapped = MappedFile::map(path, DATA_FILE_LIMIT); mapped && is_utf8(mapped->bytes())) {
-      auto data = decode_snapshot(mapped->bytes(), key);
-      const bool changed = mapped->changed();
-      if (data && !changed) {
-        data->text = std::move(*mapped);
-        return std::move(*data);
-      }
-      if (changed)
-        log::event(log::Level::Info, TARGET,
-                   [&] { return path + " was written while it was decoded; reading a copy"; });
-    }
+  InPlaceReading reading;
+  auto mapped = MappedFile::map(path, DATA_FILE_LIMIT);
+  if (!mapped || !is_utf8(mapped->bytes())) return reading;
+  auto data = decode_snapshot(mapped->bytes(), key);
+  reading.written = mapped->changed();
+  if (data && !reading.written) {
+    data->text = std::move(*mapped);
+    reading.data = std::move(*data);
   }
+  return reading;
+}
+
+Result<SavedTopData> read_saved_top_data(double now, UsageKey key, const std::string& path,
+                                         Reading reading) {
+  return read_saved_top_data(reading == Reading::InPlace ? read_in_place(key, path)
+                                                         : InPlaceReading{},
+                             now, key, path);
+}
+
+Result<SavedTopData> read_saved_top_data(InPlaceReading in_place, double now, UsageKey key,
+                                         const std::string& path) {
+  if (in_place.data) return std::move(*in_place.data);
+  if (in_place.written)
+    log::event(log::Level::Info, TARGET,
+               [&] { return path + " was written while it was decoded; reading a copy"; });
   auto loaded = load_text_file(path, DATA_FILE_LIMIT);
   if (!loaded) {
     log::event(log::Level::Warn, TARGET, [&] {

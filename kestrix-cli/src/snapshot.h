@@ -154,6 +154,20 @@ Result<SavedTopData> read_saved_top_data(double now, UsageKey key,
                                          const std::string& path = SNAPSHOT_PATH,
                                          Reading reading = Reading::InPlace);
 
+// The same read in two steps, so that the long one can run ahead of the
+// run's other steps on a thread of its own. The first decodes the file's
+// own pages and neither logs nor fails: it yields data only from a clean
+// decode of a file nobody wrote meanwhile.
+struct InPlaceReading {
+  std::optional<SavedTopData> data;
+  bool written = false;  // the file changed while it was decoded
+};
+InPlaceReading read_in_place(UsageKey key, const std::string& path = SNAPSHOT_PATH);
+// The second gives that data, or else the outcome of reading a copy, as
+// read_saved_top_data does.
+Result<SavedTopData> read_saved_top_data(InPlaceReading in_place, double now, UsageKey key,
+                                         const std::string& path = SNAPSHOT_PATH);
+
 // Whether the file the data reads in place has been written since: the
 // entries may no longer hold what was decoded.
 bool text_changed(const SavedTopData& data);

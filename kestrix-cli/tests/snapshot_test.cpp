@@ -153,6 +153,40 @@ TEST(Snapshot, AReadFileOwnsTheTextItsEntriesPointInto) {
   EXPECT_EQ(row_of(moved.users[0]).limit.pno, 6.0);
 }
 
+TEST(Snapshot, AReadInTwoStepsEndsAsAReadInOne) {
+  const std::string path = ::testing::TempDir() + "snapshot_two_steps.json";
+  const auto write_file = [&](const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  };
+  write_file(R"({"timestamp":3,"users":[)" + user("") + "]}");
+  // A clean decode in place is the data; one reported written is read again
+  // from a copy.
+  InPlaceReading clean = read_in_place(UsageKey::Io, path);
+  ASSERT_TRUE(clean.data);
+  EXPECT_FALSE(clean.written);
+  auto data = read_saved_top_data(std::move(clean), 0.0, UsageKey::Io, path);
+  ASSERT_TRUE(data);
+  EXPECT_TRUE(std::holds_alternative<MappedFile>(data->text));
+  auto copied = read_saved_top_data(InPlaceReading{std::nullopt, true}, 0.0, UsageKey::Io, path);
+  ASSERT_TRUE(copied);
+  EXPECT_TRUE(std::holds_alternative<std::unique_ptr<const std::string>>(copied->text));
+  EXPECT_EQ(copied->users[0].text, user(""));
+
+  // A file that does not decode gives nothing in place and fails from the
+  // copy with the path and the reader's message.
+  write_file(R"({"timestamp":3,"users":[1]})");
+  InPlaceReading bad = read_in_place(UsageKey::Io, path);
+  EXPECT_FALSE(bad.data);
+  auto failed = read_saved_top_data(std::move(bad), 0.0, UsageKey::Io, path);
+  std::remove(path.c_str());
+  ASSERT_FALSE(failed);
+  EXPECT_EQ(failed.error().message, "Failed to parse " + path);
+  ASSERT_NE(failed.error().cause, nullptr);
+}
+
 TEST(Snapshot, UnreadableFileIsAnEmptySnapshotStampedNow) {
   auto data = read_saved_top_data(1234.0, UsageKey::Cpu, "/nonexistent/snapshot.json");
   ASSERT_TRUE(data);
