@@ -27,6 +27,12 @@ TEST(PanelAccounts, TheLastAccountOfAUidStands) {
   EXPECT_EQ(table.find(3), (PanelAccount{"c.example", ""}));
   EXPECT_EQ(table.find(0xFFFFFFFF), (PanelAccount{"max.example", "r"}));
   for (const std::uint32_t absent : {0u, 4u, 8u, 0xFFFFFFFEu}) EXPECT_FALSE(table.find(absent));
+  // Listed by uid already, a repeated uid keeps its last account too.
+  const auto in_order = table_of(
+      {{3, "c.example", ""}, {7, "old.example", "r1"}, {7, "new.example", "r2"}, {9, "i.example", "r"}});
+  EXPECT_EQ(in_order.size(), 3u);
+  EXPECT_EQ(in_order.find(7), (PanelAccount{"new.example", "r2"}));
+  EXPECT_EQ(in_order.find(9), (PanelAccount{"i.example", "r"}));
   EXPECT_TRUE(PanelAccountsByUid().empty());
   EXPECT_FALSE(PanelAccountsByUid().find(0));
 }
