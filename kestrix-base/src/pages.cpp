@@ -8,12 +8,34 @@
 
 namespace kestrix {
 
-void release_pages(char* data, std::size_t bytes) noexcept {
+namespace {
+
+struct PageRange {
+  std::uintptr_t begin;
+  std::uintptr_t end;
+};
+
+PageRange whole_pages(char* data, std::size_t bytes) {
   const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
   const auto at = reinterpret_cast<std::uintptr_t>(data);
-  const std::uintptr_t begin = (at + page - 1) & ~(page - 1);
-  const std::uintptr_t end = (at + bytes) & ~(page - 1);
+  return {(at + page - 1) & ~(page - 1), (at + bytes) & ~(page - 1)};
+}
+
+}  // namespace
+
+void release_pages(char* data, std::size_t bytes) noexcept {
+  const auto [begin, end] = whole_pages(data, bytes);
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
+}
+
+std::size_t move_pages(char* data, std::size_t bytes, char* to) noexcept {
+  const auto [begin, end] = whole_pages(data, bytes);
+  if (end <= begin) return 0;
+  // Without DONTUNMAP the range left behind would be a hole in the buffer,
+  // free for any other mapping to land in.
+  void* moved = ::mremap(reinterpret_cast<void*>(begin), end - begin, end - begin,
+                         MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP, to);
+  return moved == MAP_FAILED ? 0 : end - begin;
 }
 
 std::optional<ReservedBytes> ReservedBytes::reserve(std::size_t capacity) noexcept {

@@ -54,6 +54,19 @@ std::string_view AnswerFeed::ensure(json::ElementScan scan) {
   return text();
 }
 
+void AnswerFeed::give_back(char* data, std::size_t bytes) {
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  // Past every byte read and every page moved on before.
+  const std::size_t to = std::max((filled_ + page - 1) / page * page, moved_up_to_);
+  if (bytes <= space_.capacity() - to) {
+    if (const std::size_t moved = move_pages(data, bytes, space_.data() + to); moved != 0) {
+      moved_up_to_ = to + moved;
+      return;
+    }
+  }
+  release_pages(data, bytes);
+}
+
 void AnswerFeed::finish(std::size_t keep) {
   const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
   std::size_t released = keep;

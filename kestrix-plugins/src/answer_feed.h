@@ -26,6 +26,11 @@ class AnswerFeed {
   char* data() const { return space_.data(); }
   // Reads on until `scan` has enough, or to the end; then text().
   std::string_view ensure(json::ElementScan scan);
+  // Gives back the memory of a part of the answer the decode has passed.
+  // Its pages are moved on to take the reads to come, where there is room
+  // for them: reading into pages the system hands out afresh costs it their
+  // clearing, about as much as the read itself.
+  void give_back(char* data, std::size_t bytes);
   // Reads to the end, for the checks of the whole answer, and gives back
   // the memory of everything but the first `keep` bytes.
   void finish(std::size_t keep);
@@ -44,6 +49,7 @@ class AnswerFeed {
   ByteSource& source_;
   std::size_t filled_ = 0;
   std::size_t valid_ = 0;
+  std::size_t moved_up_to_ = 0;  // where the pages moved on end
   bool ended_ = false;
   bool too_large_ = false;
   std::optional<utf8::Fault> fault_;

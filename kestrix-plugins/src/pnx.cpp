@@ -113,7 +113,10 @@ bool read(kj::Reader& r, PanelAccountsField& v) {
     // lines are counted for the messages, its memory can go.
     if (v.consumed != nullptr && rr.offset() >= released + RELEASE_STEP) {
       rr.count_lines_to(rr.offset());
-      release_pages(v.consumed + released, rr.offset() - released);
+      if (v.feed != nullptr)
+        v.feed->give_back(v.consumed + released, rr.offset() - released);
+      else
+        release_pages(v.consumed + released, rr.offset() - released);
       released = rr.offset();
     }
     // After a few records their average size in the text tells how many

@@ -11,6 +11,14 @@ namespace kestrix {
 // read as zeros afterwards. The bytes of partly covered pages stay.
 void release_pages(char* data, std::size_t bytes) noexcept;
 
+// Moves the whole pages within a buffer's range, contents and all, to `to`
+// (page-aligned, in the same buffer, over pages never written): the range
+// left behind reads as zeros, as after release_pages. A buffer that gives
+// back what it has read and fills on ahead so reuses its pages instead of
+// having the system clear new ones. Gives the bytes moved: none when the
+// system cannot move them.
+std::size_t move_pages(char* data, std::size_t bytes, char* to) noexcept;
+
 // Address space for a buffer that fills to a size nobody knows beforehand
 // without ever moving, so that views into what it holds stay valid while it
 // fills. Only the pages written to cost memory; release_pages gives them
