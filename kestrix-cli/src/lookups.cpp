@@ -2,16 +2,9 @@
 
 namespace kestrix::cli {
 
-NamesByUid names_by_uid(std::vector<core::RegularUser>&& users) {
-  NamesByUid names;
-  names.reserve(users.size());
-  for (auto& user : users) names.insert_or_assign(user.uid, std::move(user.name));
-  return names;
-}
+NamesByUid names_by_uid(const std::vector<core::RegularUser>& users) { return NamesByUid(users); }
 
-void keep_regular_users(NamesByUid& names, std::uint32_t uid_min) {
-  std::erase_if(names, [uid_min](const auto& entry) { return entry.first < uid_min; });
-}
+void keep_regular_users(NamesByUid& names, std::uint32_t uid_min) { names.drop_below(uid_min); }
 
 std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
   std::vector<std::int64_t> uids;
@@ -27,8 +20,8 @@ std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
   for (const auto& row : rows) {
     if (!row.username.empty()) {
       if (row.username != NOT_AVAILABLE) out.emplace_back(row.username);
-    } else if (auto it = names.find(row.id); it != names.end()) {
-      out.push_back(it->second);
+    } else if (auto name = names.find(row.id)) {
+      out.emplace_back(*name);
     }
   }
   return out;

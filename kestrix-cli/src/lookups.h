@@ -13,7 +13,7 @@
 namespace kestrix::cli {
 
 // A later entry for the same uid wins.
-NamesByUid names_by_uid(std::vector<core::RegularUser>&& users);
+NamesByUid names_by_uid(const std::vector<core::RegularUser>& users);
 // Leaves the names of uids from `uid_min` up: made of every password entry,
 // the table then holds the regular users' names, as if it had been made of
 // them alone, since all entries of a uid fall on the same side of the bound.

@@ -35,10 +35,10 @@ std::vector<nlohmann::json> shape_resellers(std::vector<nlohmann::json> reseller
     auto uid = uid_of(entry);
     if (!uid) continue;
     // An id too large for a uid must not wrap onto some real user's name.
-    auto name = *uid <= std::numeric_limits<std::uint32_t>::max()
-                    ? names_by_uid.find(static_cast<std::uint32_t>(*uid))
-                    : names_by_uid.end();
-    entry["name"] = name == names_by_uid.end() ? std::string(NOT_AVAILABLE) : name->second;
+    const auto name = *uid <= std::numeric_limits<std::uint32_t>::max()
+                          ? names_by_uid.find(static_cast<std::uint32_t>(*uid))
+                          : std::nullopt;
+    entry["name"] = std::string(name.value_or(NOT_AVAILABLE));
   }
   if (for_reseller) {
     std::erase_if(resellers, [&](const nlohmann::json& entry) {

@@ -29,10 +29,7 @@ SortField sort_field(std::string_view order_by) {
 const core::DbWardStats* db_stats_of(const RowEntry& row, const core::DbUsageTable& db_usage,
                                      const NamesByUid& names_by_uid) {
   std::string_view name = row.username;
-  if (name.empty()) {
-    auto it = names_by_uid.find(row.id);
-    if (it != names_by_uid.end()) name = it->second;
-  }
+  if (name.empty()) name = names_by_uid.find(row.id).value_or(name);
   auto it = db_usage.find(std::string(name));
   return it == db_usage.end() ? nullptr : &it->second;
 }
@@ -140,10 +137,8 @@ std::expected<std::vector<TopUser>, std::string> select_rows(std::vector<RowEntr
       std::clamp<std::uint64_t>(in.cli.max, std::uint64_t{1}, order.size() + 1)));
   for (std::size_t place = 0; place < order.size(); ++place) {
     RowEntry& entry = rows[order.row(place)];
-    if (entry.username.empty()) {
-      auto it = in.names_by_uid.find(entry.id);
-      entry.username = it == in.names_by_uid.end() ? NOT_AVAILABLE : std::string_view(it->second);
-    }
+    if (entry.username.empty())
+      entry.username = in.names_by_uid.find(entry.id).value_or(NOT_AVAILABLE);
     std::string username(entry.username);
     if (in.admin_names.contains(username)) continue;
     if (!is_allowed(allowed, username)) continue;

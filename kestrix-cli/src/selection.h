@@ -15,6 +15,7 @@
 #include "kestrix/core/warden.h"
 #include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
+#include "names_by_uid.h"
 #include "snapshot.h"
 
 namespace kestrix::cli {
@@ -25,7 +26,6 @@ inline constexpr std::string_view NOT_AVAILABLE = "N/A";
 // it gave none.
 using PanelInfoByUid = plugins::PanelAccountsByUid;
 
-using NamesByUid = std::unordered_map<std::uint32_t, std::string>;
 using NameSet = std::unordered_set<std::string>;
 
 // Everything the walk reads besides the rows; the driver owns the tables.

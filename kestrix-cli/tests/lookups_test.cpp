@@ -7,13 +7,16 @@ namespace {
 
 TEST(Lookups, LaterEntriesForAUidWin) {
   auto names = names_by_uid({{1000, "old"}, {1001, "b"}, {1000, "new"}});
-  EXPECT_EQ(names.at(1000), "new");
+  EXPECT_EQ(names.find(1000), "new");
+  EXPECT_EQ(names.find(1001), "b");
+  EXPECT_EQ(names.find(999), std::nullopt);
+  EXPECT_EQ(names.size(), 2u);
 }
 
 TEST(Lookups, NarrowingAllNamesToRegularUsersGivesTheRegularUsersTable) {
   const std::vector<core::RegularUser> entries{
       {1000, "a"}, {10, "sys"}, {999, "below"}, {1000, "b"}, {5, "x"}, {2000, "c"}, {10, "sys2"}};
-  auto all = names_by_uid(std::vector(entries));
+  auto all = names_by_uid(entries);
   keep_regular_users(all, 1000);
   EXPECT_EQ(all, names_by_uid(core::regular_users(entries, 1000)));
   EXPECT_EQ(all, (NamesByUid{{1000, "b"}, {2000, "c"}}));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "kestrix/last_by_key.h"
+
 namespace kestrix::plugins {
 
 void PanelAccountsByUid::Builder::reserve(std::size_t accounts, std::size_t text_bytes) {
@@ -18,17 +20,7 @@ void PanelAccountsByUid::Builder::add(std::uint32_t uid, std::string_view domain
 }
 
 PanelAccountsByUid PanelAccountsByUid::Builder::build() && {
-  // Texts are laid down in the order of the accounts, so among the slots of
-  // one uid the last added lies furthest in: it sorts last and stays. A
-  // panel that lists its accounts by uid has them in order already.
-  const auto by_uid_then_added = [](const Slot& a, const Slot& b) {
-    return a.uid != b.uid ? a.uid < b.uid : a.at < b.at;
-  };
-  if (!std::is_sorted(slots_.begin(), slots_.end(), by_uid_then_added))
-    std::sort(slots_.begin(), slots_.end(), by_uid_then_added);
-  const auto last = std::unique(slots_.rbegin(), slots_.rend(),
-                                [](const Slot& a, const Slot& b) { return a.uid == b.uid; });
-  slots_.erase(slots_.begin(), last.base());
+  keep_last_by_key(slots_, [](const Slot& slot) { return slot.uid; });
   PanelAccountsByUid table;
   table.slots_ = std::move(slots_);
   table.text_ = std::move(text_);
