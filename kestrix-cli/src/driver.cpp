@@ -95,7 +95,7 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, std::vector<std::string> names) {
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, plugins::ArgList names) {
   if (!merge_mysql) return {};
   auto limits = plugins::ward_limits(std::move(names));
   if (!limits) {
@@ -202,7 +202,7 @@ int run(const std::vector<std::string>& argv) {
   // arguments.
   auto limit_names = meanwhile(
       [&rows, &names = t.names, merge_mysql] {
-        return merge_mysql ? ward_limit_names(rows, names) : std::vector<std::string>{};
+        return merge_mysql ? ward_limit_names(rows, names) : plugins::ArgList();
       },
       merge_mysql);
   t.admin_names = admin_names_for(caller);

@@ -13,15 +13,14 @@ std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
   return uids;
 }
 
-std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
-                                          const NamesByUid& names) {
-  std::vector<std::string> out;
-  out.reserve(rows.size() + 1);  // and the helper's request, in front
+plugins::ArgList ward_limit_names(const std::vector<RowEntry>& rows, const NamesByUid& names) {
+  plugins::ArgList out;
+  out.reserve(rows.size(), rows.size() * 16);
   for (const auto& row : rows) {
     if (!row.username.empty()) {
-      if (row.username != NOT_AVAILABLE) out.emplace_back(row.username);
+      if (row.username != NOT_AVAILABLE) out.push_back(row.username);
     } else if (auto name = names.find(row.id)) {
-      out.emplace_back(*name);
+      out.push_back(*name);
     }
   }
   return out;

@@ -23,7 +23,6 @@ std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows);
 
 // The login names of the rows in row order: a username unless it is "N/A",
 // else the uid's password-database name, else nothing.
-std::vector<std::string> ward_limit_names(const std::vector<RowEntry>& rows,
-                                          const NamesByUid& names);
+plugins::ArgList ward_limit_names(const std::vector<RowEntry>& rows, const NamesByUid& names);
 
 }  // namespace kestrix::cli

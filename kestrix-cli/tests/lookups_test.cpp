@@ -28,7 +28,7 @@ TEST(Lookups, WardNamesSkipPlaceholdersAndUnknownUids) {
   rows[1].username = "N/A";
   rows[2].id = 1002;  // empty name, known uid
   rows[3].id = 1003;  // empty name, unknown uid
-  EXPECT_EQ(ward_limit_names(rows, {{1002, "carol"}}), (std::vector<std::string>{"alice", "carol"}));
+  EXPECT_EQ(ward_limit_names(rows, {{1002, "carol"}}), (plugins::ArgList{"alice", "carol"}));
 }
 
 }  // namespace

@@ -28,9 +28,8 @@ std::size_t system_arg_limit() {
 
 }  // namespace
 
-std::vector<std::span<const std::string>> split_batches(std::span<const std::string> items,
-                                                        std::size_t room) {
-  std::vector<std::span<const std::string>> batches;
+std::vector<Batch> split_batches(const ArgList& items, std::size_t room) {
+  std::vector<Batch> batches;
   std::size_t begin = 0;
   std::size_t used = 0;
   bool batch_closed = false;  // the open batch holds an oversized item
@@ -38,21 +37,21 @@ std::vector<std::span<const std::string>> split_batches(std::span<const std::str
     const std::size_t cost = arg_cost(items[i]);
     const bool alone = items[i].size() + 1 > MAX_ARG_STRLEN;
     if (i > begin && (used + cost > room || alone || batch_closed)) {
-      batches.push_back(items.subspan(begin, i - begin));
+      batches.push_back({begin, i - begin});
       begin = i;
       used = 0;
     }
     used += cost;
     batch_closed = alone;
   }
-  if (begin < items.size()) batches.push_back(items.subspan(begin));
+  if (begin < items.size()) batches.push_back({begin, items.size() - begin});
   return batches;
 }
 
-std::size_t argument_room(const std::string& program, const std::vector<std::string>& fixed) {
+std::size_t argument_room(const std::string& program, const ArgList& fixed) {
   // The kernel copies the path of the program besides argv[0].
   std::size_t used = program.size() + 1 + arg_cost(program) + SAFETY_MARGIN;
-  for (const auto& a : fixed) used += arg_cost(a);
+  for (std::size_t i = 0; i < fixed.size(); ++i) used += arg_cost(fixed[i]);
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) used += arg_cost(*e);
   const std::size_t limit = system_arg_limit();
   return used < limit ? limit - used : 0;

@@ -3,15 +3,14 @@
 #pragma once
 
 #include <cstddef>
-#include <iterator>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "kestrix/error.h"
 #include "kestrix/log.h"
+#include "kestrix/plugins/arg_list.h"
 
 namespace kestrix::plugins {
 
@@ -19,52 +18,50 @@ namespace kestrix::plugins {
 // the pointer to it.
 inline std::size_t arg_cost(std::string_view arg) { return arg.size() + 1 + sizeof(char*); }
 
+// A run of consecutive items: `count` of them from `first`.
+struct Batch {
+  std::size_t first;
+  std::size_t count;
+};
+
 // Splits `items` into runs of consecutive items, in order, each of which
 // fits into `room` bytes (counted with arg_cost), using as few runs as
 // possible. An item too large for `room`, or for the kernel's limit on a
 // single argument, forms a run of one: it is tried, and only its own run
 // fails.
-std::vector<std::span<const std::string>> split_batches(std::span<const std::string> items,
-                                                        std::size_t room);
+std::vector<Batch> split_batches(const ArgList& items, std::size_t room);
 
 // Bytes left for further arguments of one run of `program` with `fixed`
 // leading arguments, under this process's limits and environment.
-std::size_t argument_room(const std::string& program, const std::vector<std::string>& fixed);
-
-// Gives back the memory of an argument list that has served its run.
-inline void release(std::vector<std::string>& args) { std::vector<std::string>().swap(args); }
+std::size_t argument_room(const std::string& program, const ArgList& fixed);
 
 // Runs `run(args)` once per batch of `items`, each time with `fixed` in
 // front, and folds the answers in order with `join(total, answer)`. A
 // failed batch loses only its own answer; when every batch fails, the
-// first error is returned. No items, no run. The items are moved into the
-// argument lists, and each list is handed to `run` to keep or drop: with a
-// hundred thousand items a list is megabytes, which need not be held while
-// the answer is read.
-// When one run takes them all, `items` itself becomes the argument list,
-// with no new list at all if it has room for `fixed` in front.
+// first error is returned. No items, no run. Each argument list is handed
+// to `run` to keep or drop, and when one run takes them all, `items` itself
+// becomes its list: with a hundred thousand items a list is megabytes,
+// which need not be held twice, nor while the answer is read.
 template <class T, class Run, class Join>
-Result<T> run_in_batches(const std::string& program, const std::vector<std::string>& fixed,
-                         std::vector<std::string> items, Run&& run, Join&& join) {
+Result<T> run_in_batches(const std::string& program, const ArgList& fixed, ArgList items,
+                         Run&& run, Join&& join) {
   constexpr std::string_view target = "kestrix_plugins::arg_batches";
   std::optional<T> total;
   std::optional<Error> first_error;
   const auto batches = split_batches(items, argument_room(program, fixed));
-  const std::string_view request = fixed.empty() ? std::string_view() : fixed.front();
+  const std::string_view request = fixed.empty() ? std::string_view() : fixed[0];
   log::event(log::Level::Debug, target, [&] {
     return program + " " + std::string(request) + ": " + std::to_string(items.size()) +
            " items in " + std::to_string(batches.size()) + " batches";
   });
   for (std::size_t i = 0; i < batches.size(); ++i) {
-    std::vector<std::string> args;
+    ArgList args;
     if (batches.size() == 1) {
-      items.insert(items.begin(), fixed.begin(), fixed.end());
+      items.prepend(fixed);
       args = std::move(items);
     } else {
       args = fixed;
-      const auto first = items.begin() + (batches[i].data() - items.data());
-      args.insert(args.end(), std::make_move_iterator(first),
-                  std::make_move_iterator(first + static_cast<std::ptrdiff_t>(batches[i].size())));
+      args.append(items, batches[i].first, batches[i].count);
     }
     Result<T> answer = run(std::move(args));
     if (!answer) {
@@ -73,7 +70,7 @@ Result<T> run_in_batches(const std::string& program, const std::vector<std::stri
         log::event(log::Level::Warn, target, [&] {
           return program + " " + std::string(request) + ": batch " + std::to_string(i + 1) +
                  " of " + std::to_string(batches.size()) + " (" +
-                 std::to_string(batches[i].size()) + " items) failed: " + answer.error().message;
+                 std::to_string(batches[i].count) + " items) failed: " + answer.error().message;
         });
       if (!first_error) first_error = std::move(answer.error());
     } else if (!total) {

@@ -139,13 +139,12 @@ void widen_pipe(const UniqueFd& end) {
   [[maybe_unused]] const int size = ::fcntl(end.get(), F_SETPIPE_SZ, HELPER_PIPE_BYTES);
 }
 
-Result<ChildProcess> ChildProcess::spawn(const std::string& program,
-                                         const std::vector<std::string>& args, Stdin input,
-                                         int stdout_fd, int stderr_fd) {
+Result<ChildProcess> ChildProcess::spawn(const std::string& program, const ArgList& args,
+                                         Stdin input, int stdout_fd, int stderr_fd) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(program.c_str()));
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (std::size_t i = 0; i < args.size(); ++i) argv.push_back(const_cast<char*>(args.c_str(i)));
   argv.push_back(nullptr);
 
   // Closed by the exec, or carrying the errno of whatever failed before it.

@@ -34,9 +34,8 @@ class ChildProcess {
  public:
   // Starts `program` with `args` after its name; errors carry only the
   // system's text ("<description> (os error N)").
-  static Result<ChildProcess> spawn(const std::string& program,
-                                    const std::vector<std::string>& args, Stdin input,
-                                    int stdout_fd, int stderr_fd);
+  static Result<ChildProcess> spawn(const std::string& program, const ArgList& args,
+                                    Stdin input, int stdout_fd, int stderr_fd);
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&&) = delete;

@@ -24,7 +24,7 @@ struct OutputVerdict {
 // run_helper's checks of the output would: a run that failed, or exited
 // other than 0, fails the same way whatever the output held. The argument
 // list is let go once the helper has started.
-HelperResult<void> run_helper_reading(const std::string& program, std::vector<std::string> args,
+HelperResult<void> run_helper_reading(const std::string& program, ArgList args,
                                       std::uint64_t limit_secs,
                                       const std::function<OutputVerdict(ByteSource&)>& read_out);
 

@@ -47,7 +47,7 @@ HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
   out->write_end.reset();
   err->write_end.reset();
   if (!child) return failure(Kind::Spawn, std::move(child.error().message));
-  if constexpr (!std::is_const_v<Args>) std::vector<std::string>().swap(args);
+  if constexpr (!std::is_const_v<Args>) args = ArgList();
 
   // Declared after the child: on an early return the readers are stopped
   // and joined first, then the child is killed and reaped.
@@ -123,14 +123,12 @@ std::string HelperError::message() const {
   return detail;
 }
 
-HelperResult<HelperOutput> run_with_timeout(const std::string& program,
-                                            const std::vector<std::string>& args,
+HelperResult<HelperOutput> run_with_timeout(const std::string& program, const ArgList& args,
                                             std::uint64_t limit_secs, Stdin input) {
   return run_logged(program, args, limit_secs, input, {});
 }
 
-HelperResult<std::string> run_helper(const std::string& program,
-                                     const std::vector<std::string>& args,
+HelperResult<std::string> run_helper(const std::string& program, const ArgList& args,
                                      std::uint64_t limit_secs, Stdin input) try {
   auto output = run_with_timeout(program, args, limit_secs, input);
   if (!output) return std::unexpected(std::move(output.error()));
@@ -142,7 +140,7 @@ HelperResult<std::string> run_helper(const std::string& program,
   return std::unexpected(HelperError{Kind::OutOfMemory, program, {}});
 }
 
-HelperResult<void> run_helper_reading(const std::string& program, std::vector<std::string> args,
+HelperResult<void> run_helper_reading(const std::string& program, ArgList args,
                                       std::uint64_t limit_secs,
                                       const std::function<OutputVerdict(ByteSource&)>& read_out) try {
   // Written on the reader's thread, which has been joined when the run ends.

@@ -9,6 +9,8 @@
 #include "kestrix/pages.h"
 #include "kestrix/plugins/helper_runner.h"
 
+#include <charconv>
+#include <iterator>
 #include <new>
 #include <optional>
 
@@ -165,7 +167,7 @@ Error user_lookup_failure(std::string_view answer, const std::string& reason) {
 
 }  // namespace
 
-Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
+Result<std::string> run_pnx_helper(const ArgList& args,
                                    const std::string& program) {
   auto text = run_helper(program, args, PNX_HELPER_TIMEOUT_SECS);
   if (!text) return std::unexpected(text.error().to_error());
@@ -228,12 +230,11 @@ constexpr std::size_t ANSWER_SPACE = std::size_t{1} << 40;
 
 // One run of user-info-sys. Its answer is decoded as it arrives, unless no
 // space can be reserved for it: then it is read whole first.
-Result<PanelAccountsByUid> ask_panel_accounts(const std::string& program,
-                                              std::vector<std::string> args) {
+Result<PanelAccountsByUid> ask_panel_accounts(const std::string& program, ArgList args) {
   auto space = ReservedBytes::reserve(ANSWER_SPACE);
   if (!space) {
     auto text = run_pnx_helper(args, program);
-    release(args);
+    args = ArgList();
     if (!text) return std::unexpected(text.error());
     return take_panel_accounts(std::move(*text));
   }
@@ -276,15 +277,17 @@ Result<std::vector<std::string>> reseller_users(const std::string& reseller,
 Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program) try {
   if (uids.empty()) return PanelAccountsByUid{};
-  std::vector<std::string> numbers;
-  numbers.reserve(uids.size() + 1);  // and the request, in front
-  for (const std::int64_t uid : uids) numbers.push_back(std::to_string(uid));
+  ArgList numbers;
+  numbers.reserve(uids.size(), uids.size() * 8);
+  for (const std::int64_t uid : uids) {
+    char digits[24];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), uid).ptr;
+    numbers.push_back({digits, static_cast<std::size_t>(end - digits)});
+  }
   std::vector<std::int64_t>().swap(uids);
   return run_in_batches<PanelAccountsByUid>(
       program, {"user-info-sys"}, std::move(numbers),
-      [&program](std::vector<std::string> args) {
-        return ask_panel_accounts(program, std::move(args));
-      },
+      [&program](ArgList args) { return ask_panel_accounts(program, std::move(args)); },
       // Later batches answer later uids: their records win, as in one answer.
       [](PanelAccountsByUid& total, PanelAccountsByUid&& more) { total.merge(std::move(more)); });
 } catch (const std::bad_alloc&) {

@@ -35,14 +35,14 @@ Result<WardLimitsMap> parse_ward_limits(std::string_view answer) {
   return std::move(*doc);
 }
 
-Result<WardLimitsMap> ward_limits(std::vector<std::string> names,
+Result<WardLimitsMap> ward_limits(ArgList names,
                                   const std::string& program) try {
   if (names.empty()) return WardLimitsMap{};
   return run_in_batches<WardLimitsMap>(
       program, {"limits"}, std::move(names),
-      [&program](std::vector<std::string> args) -> Result<WardLimitsMap> {
+      [&program](ArgList args) -> Result<WardLimitsMap> {
         auto text = run_helper(program, args, WARD_HELPER_TIMEOUT_SECS);
-        release(args);
+        args = ArgList();
         if (!text) return std::unexpected(text.error().to_error());
         return parse_ward_limits(*text);
       },

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/plugins/arg_list.h"
 #include "kestrix/plugins/status_text.h"
 #include "kestrix/utf8.h"
 
@@ -57,15 +58,13 @@ using HelperResult = std::expected<T, HelperError>;
 // Starts `program` (an absolute path: no shell, no PATH search) with `args`
 // after the program name, drains both pipes until end of file, and kills and
 // reaps the child once `limit_secs` whole seconds have passed.
-HelperResult<HelperOutput> run_with_timeout(const std::string& program,
-                                            const std::vector<std::string>& args,
+HelperResult<HelperOutput> run_with_timeout(const std::string& program, const ArgList& args,
                                             std::uint64_t limit_secs,
                                             Stdin input = Stdin::Inherit);
 
 // run_with_timeout, then requires exit status 0 and UTF-8 standard output,
 // which it returns unchanged.
-HelperResult<std::string> run_helper(const std::string& program,
-                                     const std::vector<std::string>& args,
+HelperResult<std::string> run_helper(const std::string& program, const ArgList& args,
                                      std::uint64_t limit_secs, Stdin input = Stdin::Inherit);
 
 // Failure messages quote the helper's output and wait status with these.

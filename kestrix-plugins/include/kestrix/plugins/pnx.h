@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/plugins/arg_list.h"
 #include "kestrix/plugins/panel_accounts.h"
 
 namespace kestrix::plugins {
@@ -37,7 +38,7 @@ struct UserLookupResult {
 };
 
 // run_helper on the panel helper with its time limit.
-Result<std::string> run_pnx_helper(const std::vector<std::string>& args,
+Result<std::string> run_pnx_helper(const ArgList& args,
                                    const std::string& program = PNX_HELPER_PATH);
 
 Result<std::vector<std::string>> admins(const std::string& program = PNX_HELPER_PATH);

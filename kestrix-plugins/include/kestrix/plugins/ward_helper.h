@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kestrix/error.h"
+#include "kestrix/plugins/arg_list.h"
 
 namespace kestrix::plugins {
 
@@ -27,7 +28,7 @@ using WardLimitsMap = std::unordered_map<std::string, WardLimits>;
 
 // Asks the helper for the limits of `names` ("limits", then every name).
 // An empty list runs nothing.
-Result<WardLimitsMap> ward_limits(std::vector<std::string> names,
+Result<WardLimitsMap> ward_limits(ArgList names,
                                   const std::string& program = WARD_HELPER_PATH);
 
 // Decodes the helper's answer.
