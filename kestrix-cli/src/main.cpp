@@ -27,6 +27,11 @@ int main(int argc, char** argv) {
   // arena for every thread, that decode reuses what the main thread has
   // freed, such as the argument list, instead of growing an arena beside it.
   ::mallopt(M_ARENA_MAX, 1);
+  // Large blocks are mapped on their own and given back whole when freed.
+  // By default the bound rises as such blocks are freed, after which the
+  // run's large blocks (rows, argument lists) land in the heap, where what
+  // is freed stays counted against us to the end.
+  ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   try {
     return kestrix::cli::run(std::vector<std::string>(argv, argv + argc));
   } catch (const std::bad_alloc&) {
