@@ -15,7 +15,7 @@ std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
 
 plugins::ArgList ward_limit_names(const std::vector<RowEntry>& rows, const NamesByUid& names) {
   plugins::ArgList out;
-  out.reserve(rows.size(), rows.size() * 16);
+  out.reserve(rows.size() + 1, rows.size() * 16);  // and the helper's request, in front
   for (const auto& row : rows) {
     if (!row.username.empty()) {
       if (row.username != NOT_AVAILABLE) out.push_back(row.username);

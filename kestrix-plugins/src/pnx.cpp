@@ -278,7 +278,7 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program) try {
   if (uids.empty()) return PanelAccountsByUid{};
   ArgList numbers;
-  numbers.reserve(uids.size(), uids.size() * 8);
+  numbers.reserve(uids.size() + 1, uids.size() * 8);  // and the request, in front
   for (const std::int64_t uid : uids) {
     char digits[24];
     const auto end = std::to_chars(std::begin(digits), std::end(digits), uid).ptr;
