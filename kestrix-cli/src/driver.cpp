@@ -168,11 +168,10 @@ int run(const std::vector<std::string>& argv) {
     return print_document(
         render_daemon_document(core::daemon_status_text(daemon), whole_seconds_now()), 0);
 
-  // On a large server reading the password database and decoding the
-  // snapshot take longer than anything else the run does: both go on while
-  // the helpers of the next steps run, and are taken at their own steps.
+  // On a large server decoding the snapshot takes longer than anything
+  // else the run does: it goes on while the helpers of the next steps run,
+  // and is taken at its own step.
   const UsageKey key = usage_key(cli.order_by);
-  auto all_names = meanwhile([] { return names_by_uid(core::password_entries()); });
   auto in_place = meanwhile([key] { return read_in_place(key); });
 
   if (cli.for_reseller || caller.is_root) core::touch_warden_timestamp();
@@ -194,9 +193,15 @@ int run(const std::vector<std::string>& argv) {
   const std::uint32_t uid_max = limit_uids ? core::read_uid_max() : 0;
   if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
-  t.names = all_names.get();
-  keep_regular_users(t.names, core::read_uid_min());
+  // Reading the password database comes next in its cost. It is done while
+  // the panel's helper starts and answers, which leaves a core idle: the
+  // kernel copies the helper's arguments, then the helper writes; it would
+  // only have slowed the decode. The table is needed from the next step on.
+  auto all_names = meanwhile([] { return names_by_uid(core::password_entries()); });
+  const std::uint32_t uid_min = core::read_uid_min();
   t.panel_info = panel_info_for(rows);
+  t.names = all_names.get();
+  keep_regular_users(t.names, uid_min);
   // The warden helper's names are gathered while the helpers of the next
   // steps run; not sooner, so as not to be held beside the panel helper's
   // arguments.
