@@ -3,9 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <future>
 #include <memory>
-#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -22,6 +20,7 @@
 #include "kestrix/plugins/pnx.h"
 #include "kestrix/plugins/ward_helper.h"
 #include "lookups.h"
+#include "meanwhile.h"
 #include "mysql_data.h"
 #include "output.h"
 #include "report.h"
@@ -63,20 +62,6 @@ PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
     return {};
   }
   return std::move(*lookup);
-}
-
-// Work started ahead of its step, on a thread of its own when one can be
-// had (and is worth having), else done when its result is wanted. What it
-// does must not show before that step: it logs nothing and runs no helper.
-template <class Work>
-auto meanwhile(Work work, bool worth_a_thread = true) {
-  if (worth_a_thread) {
-    try {
-      return std::async(std::launch::async, work);
-    } catch (const std::system_error&) {
-    }
-  }
-  return std::async(std::launch::deferred, std::move(work));
 }
 
 NameSet admin_names_for(const Caller& caller) {
@@ -214,11 +199,16 @@ int run(const std::vector<std::string>& argv) {
   t.db_usage = db_usage_for(merge_mysql);
   t.allowed = allowed_names_for(
       caller, cli, [](const std::string& reseller) { return plugins::reseller_users(reseller); });
+  // The report's order is worked out while the warden helper starts.
+  auto order = meanwhile(
+      [&rows, &cli, &t] { return sort_order(rows, cli.order_by, t.db_usage, t.names); },
+      merge_mysql);
   t.ward_limits = ward_limits_for(merge_mysql, limit_names.get());
+  t.order = order.get();
 
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};
-  auto selected = order_and_select(t, cli, inputs);
+  auto selected = select_rows(rows, t.order, inputs);
   // The daemon wrote its file while this run read it in place: the rows are
   // chosen again from a copy of it, with the lookups already made.
   if (text_changed(t.snapshot)) {
