@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
 #include <expected>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kestrix/testing/byte_changes.h"
 #include "snapshot.h"
 
 namespace kestrix::cli {
@@ -128,19 +129,9 @@ TEST(FastPath, IntegerFieldsKeepTheirRanges) {
 // on, the outcome is the full decoder's.
 TEST(FastPath, EveryChangedByteDecodesAlike) {
   const std::string text = snapshot(ROW + "," + ROW);
-  const std::string_view bytes = "\"\\{}[],: 0195-.eEtnx\x01";
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    for (char b : bytes) {
-      if (text[at] == b) continue;
-      std::string changed = text;
-      changed[at] = b;
-      same_both_ways(changed);
-    }
-    same_both_ways(text.substr(0, at) + text.substr(at + 1));
-    same_both_ways(text.substr(0, at + 1) + text.substr(at));
-    same_both_ways(text.substr(0, at) + " " + text.substr(at));
-    same_both_ways(text.substr(0, at));
-  }
+  testing::for_each_changed_byte(text, "\"\\{}[],: 0195-.eEtnx\x01", same_both_ways);
+  testing::for_each_dropped_or_added_byte(text, same_both_ways);
+  for (std::size_t at = 0; at < text.size(); ++at) same_both_ways(text.substr(0, at));
 }
 
 // The second half starts at a row start guessed near the middle. Right,
@@ -174,12 +165,7 @@ TEST(Halves, EveryGuessAndEveryFaultGivesWhatOneReadingGives) {
 
 TEST(Halves, EveryChangedByteDecodesAlike) {
   const std::string text = snapshot(ROW + "," + ROW + "," + ROW);
-  for (std::size_t at = 0; at < text.size(); ++at)
-    for (char b : std::string_view("\"{},[] ")) {
-      std::string changed = text;
-      changed[at] = b;
-      same_in_halves(changed);
-    }
+  testing::for_each_changed_byte(text, "\"{},[] ", same_in_halves);
 }
 
 TEST(Halves, ALargeSnapshotIsTakenInHalves) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "arriving_panel_accounts.h"
+#include "kestrix/testing/byte_changes.h"
 
 namespace kestrix::plugins {
 namespace {
@@ -103,12 +104,8 @@ TEST(ArrivingAnswer, EveryCutAndEveryChangedByteIsReadAsInTheWholeText) {
   const std::string answer = R"({"users": [)" + USER + ",\n" + USER + ", " + USER +
                              R"(], "unresolved": [{"uid": 1, "reason": "x"}]})";
   for (std::size_t n = 0; n <= answer.size(); ++n) expect_as_whole(answer.substr(0, n), {1, 5});
-  for (std::size_t i = 0; i < answer.size(); ++i)
-    for (const char c : std::string_view("\"\\[]{},: x0\xFF\xC3\xE2")) {
-      std::string changed = answer;
-      changed[i] = c;
-      expect_as_whole(changed, {1, 5});
-    }
+  testing::for_each_changed_byte(answer, "\"\\[]{},: x0\xFF\xC3\xE2",
+                                 [](const std::string& changed) { expect_as_whole(changed, {1, 5}); });
 }
 
 TEST(ArrivingAnswer, ALargeAnswerIsDecodedInSteps) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kestrix/testing/byte_changes.h"
 #include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
@@ -184,17 +185,8 @@ TEST(UserLookupAnswer, TheFastPathGivesWhatTheWholeRecordsGive) {
     EXPECT_EQ(*table, std::move(expected).build()) << text;
   };
   same_both_ways(answer);
-  const std::string_view bytes = "\"\\{}[],: 0-.e9tnx";
-  for (std::size_t at = 0; at < answer.size(); ++at) {
-    for (char b : bytes) {
-      std::string changed = answer;
-      changed[at] = b;
-      same_both_ways(changed);
-    }
-    same_both_ways(answer.substr(0, at) + answer.substr(at + 1));
-    same_both_ways(answer.substr(0, at + 1) + answer.substr(at));
-    same_both_ways(answer.substr(0, at) + " " + answer.substr(at));
-  }
+  testing::for_each_changed_byte(answer, "\"\\{}[],: 0-.e9tnx", same_both_ways);
+  testing::for_each_dropped_or_added_byte(answer, same_both_ways);
 }
 
 TEST(NameListAnswer, ListsKeepOrderAndDuplicates) {
