@@ -104,9 +104,10 @@ Result<MappedFile> MappedFile::map(const std::string& path, std::size_t max_byte
   if (!install_handler()) return fail("no SIGBUS handler");
   const int slot = claim_slot();
   if (slot < 0) return fail("too many files mapped");
-  // Populated at once: the pages are in the cache already, and one call
-  // maps them all where faults would map a few at a time.
-  void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
+  // Not populated: each page is mapped by whichever thread reads it first,
+  // with its cached neighbours, so that threads reading parts of the file
+  // share the cost of mapping it.
+  void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
   if (at == MAP_FAILED) {
     const int err = errno;
     free_slot(slot);

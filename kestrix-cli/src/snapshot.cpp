@@ -112,10 +112,14 @@ InPlaceReading read_in_place(UsageKey key, const std::string& path) {
   // the outcome and its messages.
   InPlaceReading reading;
   auto mapped = MappedFile::map(path, DATA_FILE_LIMIT);
-  if (!mapped || !is_utf8(mapped->bytes())) return reading;
-  auto data = decode_snapshot(mapped->bytes(), key);
+  if (!mapped) return reading;
+  // Text that is not UTF-8 is decoded only to be dropped. The check comes
+  // after the decode, which has found the bulk of the text to be ASCII.
+  const std::string_view bytes = mapped->bytes();
+  auto data = decode_snapshot(bytes, key);
   reading.written = mapped->changed();
-  if (data && !reading.written) {
+  if (data && !reading.written && is_utf8(bytes.substr(0, data->ascii_begin)) &&
+      is_utf8(bytes.substr(data->ascii_end))) {
     data->text = std::move(*mapped);
     reading.data = std::move(*data);
   }

@@ -103,6 +103,12 @@ struct SavedTopData {
   // from this many bytes of text after the first row.
   std::size_t halves_from = HALVES_FROM;
   std::list<std::string> spelled_names;
+  // Where the row array stands in the text when the skim took every row
+  // (then each of its bytes is ASCII, skim.h); empty when any row needed
+  // the full decoder. A UTF-8 check of the text may pass over it.
+  std::size_t ascii_begin = 0;
+  std::size_t ascii_end = 0;
+  bool all_skimmed = true;  // so far
   // The text the entries point into, when the data owns it: the file's own
   // pages, or a copy of the file.
   std::variant<std::monostate, MappedFile, std::unique_ptr<const std::string>> text;

@@ -20,6 +20,18 @@ TopUser row_of(const RowEntry& entry) {
   return row.value_or(TopUser{});
 }
 
+// A file of the test's own holding `text`, at a path named after `name`.
+std::string write_file(const std::string& name, const std::string& text) {
+  const std::string path = ::testing::TempDir() + name;
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  EXPECT_NE(f, nullptr);
+  if (f != nullptr) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  return path;
+}
+
 std::string error_of(const std::string& text) {
   auto r = decode_snapshot(text);
   return r ? "ok" : r.error();
@@ -134,14 +146,8 @@ TEST(Snapshot, EntriesKeepTheRowTextAndTheOrderFigure) {
 }
 
 TEST(Snapshot, AReadFileOwnsTheTextItsEntriesPointInto) {
-  const std::string path = ::testing::TempDir() + "snapshot_entries.json";
-  {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    const std::string text = R"({"timestamp":3,"users":[)" + user("") + "]}";
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
+  const std::string path =
+      write_file("snapshot_entries.json", R"({"timestamp":3,"users":[)" + user("") + "]}");
   auto data = read_saved_top_data(0.0, UsageKey::Io, path);
   std::remove(path.c_str());
   ASSERT_TRUE(data);
@@ -154,14 +160,8 @@ TEST(Snapshot, AReadFileOwnsTheTextItsEntriesPointInto) {
 }
 
 TEST(Snapshot, AReadInTwoStepsEndsAsAReadInOne) {
-  const std::string path = ::testing::TempDir() + "snapshot_two_steps.json";
-  const auto write_file = [&](const std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  };
-  write_file(R"({"timestamp":3,"users":[)" + user("") + "]}");
+  const std::string name = "snapshot_two_steps.json";
+  const std::string path = write_file(name, R"({"timestamp":3,"users":[)" + user("") + "]}");
   // A clean decode in place is the data; one reported written is read again
   // from a copy.
   InPlaceReading clean = read_in_place(UsageKey::Io, path);
@@ -177,7 +177,7 @@ TEST(Snapshot, AReadInTwoStepsEndsAsAReadInOne) {
 
   // A file that does not decode gives nothing in place and fails from the
   // copy with the path and the reader's message.
-  write_file(R"({"timestamp":3,"users":[1]})");
+  write_file(name, R"({"timestamp":3,"users":[1]})");
   InPlaceReading bad = read_in_place(UsageKey::Io, path);
   EXPECT_FALSE(bad.data);
   auto failed = read_saved_top_data(std::move(bad), 0.0, UsageKey::Io, path);
@@ -185,6 +185,52 @@ TEST(Snapshot, AReadInTwoStepsEndsAsAReadInOne) {
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error().message, "Failed to parse " + path);
   ASSERT_NE(failed.error().cause, nullptr);
+}
+
+// Rows the skim takes are all ASCII, and a read in place checks only the
+// rest of the text for UTF-8; a row it leaves to the reader may hold any
+// bytes, so then the whole text is checked.
+TEST(Snapshot, TextThatIsNotUtf8IsAnEmptySnapshotWhereverItLies) {
+  const auto named = [](const std::string& name) {
+    return R"({"id":1000,"username":")" + name + R"(","usage":)" + USAGE + R"(,"limit":)" +
+           USAGE + "}";
+  };
+  const std::string ascii = named("u");
+  const std::string accented = named("caf\xC3\xA9");
+  const std::string broken = named("caf\xC3");
+  for (const std::size_t halves_from : {std::size_t{0}, HALVES_FROM}) {
+    const std::string rows = ascii + "," + ascii + "," + ascii;
+    const std::string text = R"({"users":[)" + rows + "]}";
+    auto data = decode_snapshot(text, UsageKey::Cpu, RowDecoding::Fast, halves_from);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(text.substr(data->ascii_begin, data->ascii_end - data->ascii_begin),
+              "[" + rows + "]");
+    for (const std::string& odd : {accented, broken}) {
+      const std::string mixed = R"({"users":[)" + ascii + "," + ascii + "," + odd + "]}";
+      auto other = decode_snapshot(mixed, UsageKey::Cpu, RowDecoding::Fast, halves_from);
+      ASSERT_TRUE(other);
+      EXPECT_EQ(other->ascii_begin, other->ascii_end) << halves_from;
+    }
+  }
+
+  const auto read_file = [&](const std::string& text) {
+    const std::string path = write_file("snapshot_utf8.json", text);
+    auto data = read_saved_top_data(7.0, UsageKey::Cpu, path);
+    std::remove(path.c_str());
+    EXPECT_TRUE(data);
+    return data ? std::move(*data) : SavedTopData{};
+  };
+  const SavedTopData kept = read_file(R"({"users":[)" + ascii + "," + accented + "]}");
+  ASSERT_EQ(kept.users.size(), 2u);
+  EXPECT_EQ(kept.users[1].username, "caf\xC3\xA9");
+  for (const std::string& text :
+       {R"({"users":[)" + ascii + "," + broken + "]}",
+        R"({"users":[)" + ascii + "],\"resellers\":[\"\xFF\"]}",
+        "{\"resellers\":[\"\xFF\"],\"users\":[" + ascii + "]}"}) {
+    const SavedTopData empty = read_file(text);
+    EXPECT_TRUE(empty.users.empty()) << text;
+    EXPECT_EQ(empty.timestamp, 7.0);
+  }
 }
 
 TEST(Snapshot, UnreadableFileIsAnEmptySnapshotStampedNow) {

@@ -49,24 +49,32 @@ TEST(Skim, NumbersAreTakenOnlyWhereReaderAgreesWithoutJudging) {
     EXPECT_EQ(i64(given_up), std::nullopt) << given_up;
 }
 
-TEST(Skim, MembersComeInTheirOrderAndStringsWithoutEscapes) {
+TEST(Skim, PiecesMatchAsWrittenOrSpacedAndStringsWithoutEscapes) {
   const std::string text = R"( { "a" : "x\u00e9y" , "b":"plain", "c" : null } )";
   Skim s(text, 0);
   std::string_view value;
-  ASSERT_TRUE(s.open());
-  EXPECT_FALSE(s.key("b"));  // not next: nothing is taken
-  ASSERT_TRUE(s.key("a"));
+  EXPECT_FALSE(s.piece("{\"b\":"));  // not next: nothing is taken
+  EXPECT_EQ(s.offset(), 0u);
+  ASSERT_TRUE(s.piece("{\"a\":"));
   EXPECT_FALSE(s.string(value));  // an escape is Reader's to decode
 
   Skim t(text, text.find(", \"b\""));
-  ASSERT_TRUE(t.key("b"));
+  ASSERT_TRUE(t.piece(",\"b\":"));
   ASSERT_TRUE(t.string(value));
   EXPECT_EQ(value, "plain");
-  ASSERT_TRUE(t.key("c"));
+  EXPECT_FALSE(t.piece(",\"c \":"));  // white space inside a name is part of it
+  ASSERT_TRUE(t.piece(",\"c\":"));
   EXPECT_TRUE(t.null());
-  EXPECT_FALSE(t.key("d"));
-  EXPECT_TRUE(t.close());
+  EXPECT_FALSE(t.piece(",\"d\":"));
+  EXPECT_TRUE(t.piece("}"));
   EXPECT_EQ(t.offset(), text.size() - 1);
+
+  // Strings beyond ASCII are taken only where the caller allows them.
+  const std::string accented = "\"caf\xC3\xA9\"";
+  Skim any(accented, 0);
+  EXPECT_TRUE(any.string(value) && value == "caf\xC3\xA9");
+  Skim ascii(accented, 0, detail::Run::Ascii);
+  EXPECT_FALSE(ascii.string(value));
 
   for (std::string_view scalar : {"\"s\"", "true", "false", "null", "-1.5"}) {
     Skim u(scalar, 0);

@@ -92,10 +92,11 @@ struct AccountFields {
 // A record in the panel's own layout, checked and taken in one pass (see
 // kestrix/json/skim.h); any other is left to the full decoder.
 bool skim_account(kj::Skim& s, AccountFields& out) {
-  return s.open() && s.key("uid") && s.i64(&out.uid) && s.key("username") && s.string() &&
-         s.key("email") && s.string() && s.key("domain") && s.string(out.domain) &&
-         s.key("locale") && s.string() && s.key("reseller") && s.string(out.reseller) &&
-         s.key("display_name") && s.string() && s.close();
+  return s.piece("{\"uid\":") && s.i64(&out.uid) && s.piece(",\"username\":") && s.string() &&
+         s.piece(",\"email\":") && s.string() && s.piece(",\"domain\":") &&
+         s.string(out.domain) && s.piece(",\"locale\":") && s.string() &&
+         s.piece(",\"reseller\":") && s.string(out.reseller) && s.piece(",\"display_name\":") &&
+         s.string() && s.piece("}");
 }
 
 bool read(kj::Reader& r, PanelAccountsField& v) {

@@ -25,11 +25,15 @@ inline constexpr std::array<unsigned char, 256> CLASS = [] {
 inline bool is_ws(unsigned char c) { return CLASS[c] & WS; }
 inline bool stops_string(unsigned char c) { return CLASS[c] & STRING_STOP; }
 // The first byte at or after `i` that stops a plain run of string text, or
-// `size`. Eight bytes at a time: keys and values are mostly short, and a
-// loop that tests every byte mispredicts its exit once per string. In each
-// byte-wise test a borrow only runs upward from a byte that matched, so the
-// lowest flagged byte is exact.
+// `size`; with `Ascii`, a byte above 0x7F stops it too. Eight bytes at a
+// time: keys and values are mostly short, and a loop that tests every byte
+// mispredicts its exit once per string. In each byte-wise test a borrow
+// only runs upward from a byte that matched, so the lowest flagged byte is
+// exact.
+enum class Run { Any, Ascii };
+template <Run kind = Run::Any>
 inline std::size_t string_run_end(const char* data, std::size_t i, std::size_t size) {
+  constexpr bool ascii = kind == Run::Ascii;
   if constexpr (std::endian::native == std::endian::little) {
     constexpr std::uint64_t ONES = 0x0101010101010101;
     constexpr std::uint64_t HIGH = 0x8080808080808080;
@@ -39,12 +43,15 @@ inline std::size_t string_run_end(const char* data, std::size_t i, std::size_t s
       const std::uint64_t quote = w ^ (ONES * '"');
       const std::uint64_t backslash = w ^ (ONES * '\\');
       const std::uint64_t hits = (((quote - ONES) & ~quote) | ((backslash - ONES) & ~backslash) |
-                                  ((w - ONES * 0x20) & ~w)) &
+                                  ((w - ONES * 0x20) & ~w) | (ascii ? w : 0)) &
                                  HIGH;
       if (hits != 0) return i + static_cast<std::size_t>(std::countr_zero(hits) / 8);
     }
   }
-  while (i < size && !stops_string(static_cast<unsigned char>(data[i]))) ++i;
+  for (; i < size; ++i) {
+    const auto c = static_cast<unsigned char>(data[i]);
+    if (stops_string(c) || (ascii && c > 0x7F)) break;
+  }
   return i;
 }
 
