@@ -1,15 +1,23 @@
 #include "lookups.h"
 
+#include <charconv>
+#include <iterator>
+
 namespace kestrix::cli {
 
 NamesByUid names_by_uid(const std::vector<core::RegularUser>& users) { return NamesByUid(users); }
 
 void keep_regular_users(NamesByUid& names, std::uint32_t uid_min) { names.drop_below(uid_min); }
 
-std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows) {
-  std::vector<std::int64_t> uids;
-  uids.reserve(rows.size());
-  for (const auto& row : rows) uids.push_back(row.id);
+plugins::ArgList row_uids(const std::vector<RowEntry>& rows) {
+  plugins::ArgList uids;
+  // Ten digits at most; and the helper's request, in front.
+  uids.reserve(rows.size() + 1, rows.size() * 11);
+  for (const auto& row : rows) {
+    char digits[10];
+    const auto end = std::to_chars(std::begin(digits), std::end(digits), row.id).ptr;
+    uids.push_back({digits, static_cast<std::size_t>(end - digits)});
+  }
   return uids;
 }
 

@@ -19,7 +19,8 @@ NamesByUid names_by_uid(const std::vector<core::RegularUser>& users);
 // them alone, since all entries of a uid fall on the same side of the bound.
 void keep_regular_users(NamesByUid& names, std::uint32_t uid_min);
 
-std::vector<std::int64_t> row_uids(const std::vector<RowEntry>& rows);
+// The rows' uids in row order, spelled out as the panel helper takes them.
+plugins::ArgList row_uids(const std::vector<RowEntry>& rows);
 
 // The login names of the rows in row order: a username unless it is "N/A",
 // else the uid's password-database name, else nothing.

@@ -31,5 +31,12 @@ TEST(Lookups, WardNamesSkipPlaceholdersAndUnknownUids) {
   EXPECT_EQ(ward_limit_names(rows, {{1002, "carol"}}), (plugins::ArgList{"alice", "carol"}));
 }
 
+TEST(Lookups, RowUidsAreSpelledInDecimalInRowOrder) {
+  std::vector<RowEntry> rows(3);
+  rows[0].id = 4294967295u;
+  rows[2].id = 1000;
+  EXPECT_EQ(row_uids(rows), (plugins::ArgList{"4294967295", "0", "1000"}));
+}
+
 }  // namespace
 }  // namespace kestrix::cli

@@ -277,7 +277,6 @@ Result<std::vector<std::string>> reseller_users(const std::string& reseller,
 
 Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program) try {
-  if (uids.empty()) return PanelAccountsByUid{};
   ArgList numbers;
   numbers.reserve(uids.size() + 1, uids.size() * 8);  // and the request, in front
   for (const std::int64_t uid : uids) {
@@ -286,8 +285,15 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
     numbers.push_back({digits, static_cast<std::size_t>(end - digits)});
   }
   std::vector<std::int64_t>().swap(uids);
+  return user_info_sys(std::move(numbers), program);
+} catch (const std::bad_alloc&) {
+  return fail("out of memory");
+}
+
+Result<PanelAccountsByUid> user_info_sys(ArgList uids, const std::string& program) try {
+  if (uids.empty()) return PanelAccountsByUid{};
   return run_in_batches<PanelAccountsByUid>(
-      program, {"user-info-sys"}, std::move(numbers),
+      program, {"user-info-sys"}, std::move(uids),
       [&program](ArgList args) { return ask_panel_accounts(program, std::move(args)); },
       // Later batches answer later uids: their records win, as in one answer.
       [](PanelAccountsByUid& total, PanelAccountsByUid&& more) { total.merge(std::move(more)); });

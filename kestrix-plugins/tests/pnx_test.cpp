@@ -260,7 +260,7 @@ TEST_F(PanelHelper, AnAnswerIsJudgedWhole) {
 }
 
 TEST_F(PanelHelper, EmptyUidListRunsNothing) {
-  auto r = user_info_sys({}, dir_.path("absent"));
+  auto r = user_info_sys(std::vector<std::int64_t>{}, dir_.path("absent"));
   ASSERT_TRUE(r) << r.error().message;
   EXPECT_TRUE(r->empty());
 }

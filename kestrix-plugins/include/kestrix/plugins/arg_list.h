@@ -1,9 +1,12 @@
 // A helper's arguments, laid out as the kernel takes them: each argument's
 // bytes and a NUL, one after another in one buffer. A list of a hundred
-// thousand uids or names is then two allocations, not one per argument.
+// thousand uids or names is then two allocations, not one per argument,
+// and their offsets take four bytes each: no program can be given 4 GiB of
+// arguments, and a list that grows beyond fails as out of memory.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -38,8 +41,10 @@ class ArgList {
   }
 
  private:
+  std::uint32_t next_start() const;
+
   std::string bytes_;
-  std::vector<std::size_t> starts_;
+  std::vector<std::uint32_t> starts_;
 };
 
 }  // namespace kestrix::plugins

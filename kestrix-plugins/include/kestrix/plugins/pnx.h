@@ -49,6 +49,10 @@ Result<std::vector<std::string>> reseller_users(
 // it has been spelled out as arguments.
 Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program = PNX_HELPER_PATH);
+// The same for uids already spelled out in decimal, as a caller holding
+// many of them in another form may build them at once.
+Result<PanelAccountsByUid> user_info_sys(ArgList uids,
+                                         const std::string& program = PNX_HELPER_PATH);
 
 // Answer decoders. `request` names the request in the message
 // ("failed to parse <request> JSON: ...").
