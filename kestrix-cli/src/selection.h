@@ -62,8 +62,11 @@ struct RankedRow {
 class ReportOrder {
  public:
   ReportOrder() = default;
-  // The ranks in any order.
-  explicit ReportOrder(std::vector<RankedRow> ranks) : ranks_(std::move(ranks)) {}
+  // The ranks in any order. The first step is sorted at once, so that an
+  // order worked out ahead of its walk is ready for the walk's usual length.
+  explicit ReportOrder(std::vector<RankedRow> ranks) : ranks_(std::move(ranks)) {
+    if (!ranks_.empty()) sort_through(0);
+  }
 
   std::size_t size() const { return ranks_.size(); }
   // The snapshot index of the row at `place` in the order.
