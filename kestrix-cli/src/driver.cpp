@@ -90,6 +90,13 @@ plugins::WardLimitsMap ward_limits_for(bool merge_mysql, plugins::ArgList names)
   return std::move(*limits);
 }
 
+// What the run takes from the password database: the names by uid, and
+// the login names to ask the warden helper about.
+struct PasswordNames {
+  NamesByUid by_uid;
+  plugins::ArgList limit_names;
+};
+
 // What a report run holds until its document is out: at scale the
 // snapshot's text and an entry per row, the password database and the
 // panel's answer.
@@ -178,23 +185,22 @@ int run(const std::vector<std::string>& argv) {
   const std::uint32_t uid_max = limit_uids ? core::read_uid_max() : 0;
   if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
-  // Reading the password database comes next in its cost. It is done while
-  // the panel's helper starts and answers, which leaves a core idle: the
-  // kernel copies the helper's arguments, then the helper writes; it would
-  // only have slowed the decode. The table is needed from the next step on.
-  auto all_names = meanwhile([] { return names_by_uid(core::password_entries()); });
+  // Reading the password database comes next in its cost, and gathering
+  // the warden helper's names, which takes the database's names for rows
+  // without one. Both are done while the panel's helper starts and
+  // answers, which leaves a core idle: the kernel copies the helper's
+  // arguments, then the helper writes; they would only have slowed the
+  // decode. The table is needed from the next step on.
   const std::uint32_t uid_min = core::read_uid_min();
+  auto names_ahead = meanwhile([&rows, uid_min, merge_mysql] {
+    PasswordNames names{names_by_uid(core::password_entries()), {}};
+    keep_regular_users(names.by_uid, uid_min);
+    if (merge_mysql) names.limit_names = ward_limit_names(rows, names.by_uid);
+    return names;
+  });
   t.panel_info = panel_info_for(rows);
-  t.names = all_names.get();
-  keep_regular_users(t.names, uid_min);
-  // The warden helper's names are gathered while the helpers of the next
-  // steps run; not sooner, so as not to be held beside the panel helper's
-  // arguments.
-  auto limit_names = meanwhile(
-      [&rows, &names = t.names, merge_mysql] {
-        return merge_mysql ? ward_limit_names(rows, names) : plugins::ArgList();
-      },
-      merge_mysql);
+  PasswordNames names = names_ahead.get();
+  t.names = std::move(names.by_uid);
   t.admin_names = admin_names_for(caller);
   t.db_usage = db_usage_for(merge_mysql);
   t.allowed = allowed_names_for(
@@ -203,7 +209,7 @@ int run(const std::vector<std::string>& argv) {
   auto order = meanwhile(
       [&rows, &cli, &t] { return sort_order(rows, cli.order_by, t.db_usage, t.names); },
       merge_mysql);
-  t.ward_limits = ward_limits_for(merge_mysql, limit_names.get());
+  t.ward_limits = ward_limits_for(merge_mysql, std::move(names.limit_names));
   t.order = order.get();
 
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
