@@ -28,6 +28,11 @@ void release_pages(char* data, std::size_t bytes) noexcept {
   if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
 }
 
+void prepare_pages(char* data, std::size_t bytes) noexcept {
+  const auto [begin, end] = whole_pages(data, bytes);
+  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 std::size_t move_pages(char* data, std::size_t bytes, char* to) noexcept {
   const auto [begin, end] = whole_pages(data, bytes);
   if (end <= begin) return 0;

@@ -1,9 +1,11 @@
 #include "kestrix/pages.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string_view>
+#include <vector>
 
 namespace kestrix {
 namespace {
@@ -37,6 +39,22 @@ TEST(Pages, OnlyWholePagesAreReleasedOrMovedAndTheirPlaceReadsAsZeros) {
   data[4 * PAGE] = 'x';
   EXPECT_EQ(data[4 * PAGE], 'x');
   EXPECT_EQ(move_pages(data + 1, PAGE - 2, data + 40 * PAGE), 0u);
+}
+
+// Pages made ready are had at once and keep what they hold.
+TEST(Pages, PreparedPagesArePresentAndUnchanged) {
+  auto space = ReservedBytes::reserve(16 * PAGE);
+  ASSERT_TRUE(space);
+  char* data = space->data();
+  std::fill_n(data + PAGE, PAGE, 'b');
+  prepare_pages(data + PAGE / 2, 4 * PAGE);
+  std::vector<unsigned char> present(16);
+  ASSERT_EQ(::mincore(data, 16 * PAGE, present.data()), 0);
+  EXPECT_FALSE(present[0] & 1);  // only partly in the range
+  for (std::size_t page = 1; page <= 3; ++page) EXPECT_TRUE(present[page] & 1) << page;
+  EXPECT_FALSE(present[4] & 1);
+  EXPECT_TRUE(all(data + PAGE, PAGE, 'b'));
+  EXPECT_TRUE(all(data + 2 * PAGE, 2 * PAGE, '\0'));
 }
 
 }  // namespace

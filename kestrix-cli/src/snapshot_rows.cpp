@@ -16,6 +16,7 @@
 #include "kestrix/json/bytes.h"
 #include "kestrix/json/record.h"
 #include "kestrix/json/skim.h"
+#include "kestrix/pages.h"
 
 namespace kestrix::cli {
 
@@ -137,12 +138,16 @@ class SecondHalf {
     if (r.remaining() < data.halves_from) return;
     const std::size_t at = guess_row_start(r.text(), r.offset() + r.remaining() / 2);
     if (at == std::string_view::npos) return;
+    first_ = r.offset();
     start_ = at;
     reader_ = r.resumed_at(at);
     half_.key = data.key;
     half_.decoding = data.decoding;
     try {
-      thread_ = std::thread([this] { read(); });
+      thread_ = std::thread([this] {
+        read();
+        done_.store(true, std::memory_order_release);
+      });
     } catch (const std::system_error&) {
     }
   }
@@ -159,6 +164,10 @@ class SecondHalf {
   // Takes the second half over at its start: its rows, and `r` on to the
   // end of the array; or its fault.
   bool take(kj::Reader& r, SavedTopData& data) {
+    // While the second half is still being read, the memory its rows are
+    // about to take behind ours is made ready, which the copy would
+    // otherwise fault in page by page.
+    if (!done_.load(std::memory_order_acquire)) make_room_ready(r.text().size(), data.users);
     thread_.join();
     if (out_of_memory_) throw std::bad_alloc();
     if (!read_) return r.fail_as(reader_);
@@ -187,18 +196,30 @@ class SecondHalf {
     }
   }
 
+  // For as many rows as the rest of the text holds at the first half's
+  // average size, as far as the capacity goes.
+  void make_room_ready(std::size_t text_size, std::vector<RowEntry>& users) const {
+    if (users.empty()) return;
+    const std::size_t average = (start_ - first_) / users.size() + 1;
+    const std::size_t rows =
+        std::min((text_size - start_) / average, users.capacity() - users.size());
+    prepare_pages(reinterpret_cast<char*>(users.data() + users.size()), rows * sizeof(RowEntry));
+  }
+
   void drop() {
     if (!thread_.joinable()) return;
     dropped_.store(true, std::memory_order_relaxed);
     thread_.join();
   }
 
+  std::size_t first_ = 0;  // the first half's first row
   std::size_t start_ = 0;
   kj::Reader reader_{{}};
   SavedTopData half_;  // its rows, and the names spelled in them
   bool read_ = false;  // to the end of the array
   bool out_of_memory_ = false;
   std::atomic<bool> dropped_{false};
+  std::atomic<bool> done_{false};
   std::thread thread_;
 };
 

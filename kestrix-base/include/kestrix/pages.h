@@ -11,6 +11,11 @@ namespace kestrix {
 // read as zeros afterwards. The bytes of partly covered pages stay.
 void release_pages(char* data, std::size_t bytes) noexcept;
 
+// Has the system provide the whole pages within a buffer's range at once,
+// for a buffer about to be written there: cheaper than a fault for each.
+// Only a hint; where the system does not take it, the writes fault as ever.
+void prepare_pages(char* data, std::size_t bytes) noexcept;
+
 // Moves the whole pages within a buffer's range, contents and all, to `to`
 // (page-aligned, in the same buffer, over pages never written): the range
 // left behind reads as zeros, as after release_pages. A buffer that gives
