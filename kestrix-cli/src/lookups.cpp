@@ -1,8 +1,5 @@
 #include "lookups.h"
 
-#include <charconv>
-#include <iterator>
-
 namespace kestrix::cli {
 
 NamesByUid names_by_uid(const std::vector<core::RegularUser>& users) { return NamesByUid(users); }
@@ -13,11 +10,7 @@ plugins::ArgList row_uids(const std::vector<RowEntry>& rows) {
   plugins::ArgList uids;
   // Ten digits at most; and the helper's request, in front.
   uids.reserve(rows.size() + 1, rows.size() * 11);
-  for (const auto& row : rows) {
-    char digits[10];
-    const auto end = std::to_chars(std::begin(digits), std::end(digits), row.id).ptr;
-    uids.push_back({digits, static_cast<std::size_t>(end - digits)});
-  }
+  for (const auto& row : rows) uids.push_decimal(row.id);
   return uids;
 }
 

@@ -1,5 +1,7 @@
 #include "kestrix/plugins/arg_list.h"
 
+#include <charconv>
+#include <iterator>
 #include <new>
 
 namespace kestrix::plugins {
@@ -22,6 +24,12 @@ void ArgList::push_back(std::string_view arg) {
   starts_.push_back(next_start());
   bytes_ += arg;
   bytes_ += '\0';
+}
+
+void ArgList::push_decimal(std::int64_t number) {
+  char digits[20];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+  push_back({digits, static_cast<std::size_t>(end - digits)});
 }
 
 void ArgList::append(const ArgList& other, std::size_t first, std::size_t count) {

@@ -9,8 +9,6 @@
 #include "kestrix/pages.h"
 #include "kestrix/plugins/helper_runner.h"
 
-#include <charconv>
-#include <iterator>
 #include <new>
 #include <optional>
 
@@ -279,11 +277,7 @@ Result<PanelAccountsByUid> user_info_sys(std::vector<std::int64_t> uids,
                                          const std::string& program) try {
   ArgList numbers;
   numbers.reserve(uids.size() + 1, uids.size() * 8);  // and the request, in front
-  for (const std::int64_t uid : uids) {
-    char digits[24];
-    const auto end = std::to_chars(std::begin(digits), std::end(digits), uid).ptr;
-    numbers.push_back({digits, static_cast<std::size_t>(end - digits)});
-  }
+  for (const std::int64_t uid : uids) numbers.push_decimal(uid);
   std::vector<std::int64_t>().swap(uids);
   return user_info_sys(std::move(numbers), program);
 } catch (const std::bad_alloc&) {

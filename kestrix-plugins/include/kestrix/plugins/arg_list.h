@@ -21,6 +21,8 @@ class ArgList {
 
   void reserve(std::size_t args, std::size_t bytes);
   void push_back(std::string_view arg);
+  // A number as a helper takes it: in decimal.
+  void push_decimal(std::int64_t number);
   // `count` arguments of `other` from its `first`.
   void append(const ArgList& other, std::size_t first, std::size_t count);
   // All of `front` before the arguments held.
