@@ -64,6 +64,12 @@ PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
   return std::move(*lookup);
 }
 
+NamesByUid regular_user_names() {
+  NamesByUid names = names_by_uid(core::password_entries());
+  keep_regular_users(names, core::read_uid_min());
+  return names;
+}
+
 NameSet admin_names_for(const Caller& caller) {
   if (!caller.is_root) return {};
   auto names = plugins::admins();
@@ -80,22 +86,16 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, plugins::ArgList names) {
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<RowEntry>& rows,
+                                       const NamesByUid& names) {
   if (!merge_mysql) return {};
-  auto limits = plugins::ward_limits(std::move(names));
+  auto limits = plugins::ward_limits(ward_limit_names(rows, names));
   if (!limits) {
     log_lookup_failure("limits failed, no MySQL limits: ", limits.error());
     return {};
   }
   return std::move(*limits);
 }
-
-// What the run takes from the password database: the names by uid, and
-// the login names to ask the warden helper about.
-struct PasswordNames {
-  NamesByUid by_uid;
-  plugins::ArgList limit_names;
-};
 
 // What a report run holds until its document is out: at scale the
 // snapshot's text and an entry per row, the password database and the
@@ -137,7 +137,13 @@ int run(const std::vector<std::string>& argv) {
   // Fixes the log's level while standard error is still what we were given.
   (void)log::process_logger();
 
-  if (!core::kro_supported()) return print_document(core::KRO_NOTICE, 0);
+  // The KRO check gates the run: nothing else starts before it answers.
+  const auto kro = core::kro_supported();
+  if (!kro) {
+    print_stderr(error_report(kro.error()));
+    return 1;
+  }
+  if (!*kro) return print_document(core::KRO_NOTICE, 0);
 
   auto parsed = parse(argv);
   if (auto* done = std::get_if<ParseExit>(&parsed)) {
@@ -160,18 +166,27 @@ int run(const std::vector<std::string>& argv) {
     return print_document(
         render_daemon_document(core::daemon_status_text(daemon), whole_seconds_now()), 0);
 
-  // On a large server decoding the snapshot takes longer than anything
-  // else the run does: it goes on while the helpers of the next steps run,
-  // and is taken at its own step.
+  // From here on every helper and tool starts, on a thread of its own, as
+  // soon as what it needs is known, and is waited for where its answer is
+  // used. What each one waits for:
+  //   the snapshot's decode   nothing; the run's costliest work at scale
+  //   dbadm list (root)       the timestamp touched (root and resellers)
+  //   warden-mode             nothing
+  //   user-info-sys           the rows left after the UID_MAX step
+  //   admins (root)           the snapshot decoded, like reseller-users: a
+  //   reseller-users          snapshot that fails makes no more calls than before
+  //   dbpeek -c, limits       the service's state, which only root has to
+  //                           ask dbadm for; limits also the rows and the
+  //                           password database's names
+  // A root run thus waits for the KRO check, dbadm list, then dbpeek -c or
+  // limits; anyone else's for the KRO check, then all the rest at once.
   const UsageKey key = usage_key(cli.order_by);
   auto in_place = meanwhile([key] { return read_in_place(key); });
-
   if (cli.for_reseller || caller.is_root) core::touch_warden_timestamp();
-  ReportDocument doc;
-  doc.warden = core::query_warden_status();
-  doc.warden_mode = core::query_warden_mode(plugins::WARD_HELPER_PATH);
-  const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
+  auto warden = meanwhile([] { return core::query_warden_status(); });
+  auto mode = meanwhile([] { return core::query_warden_mode(plugins::WARD_HELPER_PATH); });
 
+  ReportDocument doc;
   auto snapshot = read_saved_top_data(in_place.get(), whole_seconds_now(), key);
   if (!snapshot) {
     print_stderr(error_report(snapshot.error()));
@@ -185,32 +200,31 @@ int run(const std::vector<std::string>& argv) {
   const std::uint32_t uid_max = limit_uids ? core::read_uid_max() : 0;
   if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
-  // Reading the password database comes next in its cost, and gathering
-  // the warden helper's names, which takes the database's names for rows
-  // without one. Both are done while the panel's helper starts and
-  // answers, which leaves a core idle: the kernel copies the helper's
-  // arguments, then the helper writes; they would only have slowed the
-  // decode. The table is needed from the next step on.
-  const std::uint32_t uid_min = core::read_uid_min();
-  auto names_ahead = meanwhile([&rows, uid_min, merge_mysql] {
-    PasswordNames names{names_by_uid(core::password_entries()), {}};
-    keep_regular_users(names.by_uid, uid_min);
-    if (merge_mysql) names.limit_names = ward_limit_names(rows, names.by_uid);
-    return names;
-  });
-  t.panel_info = panel_info_for(rows);
-  PasswordNames names = names_ahead.get();
-  t.names = std::move(names.by_uid);
-  t.admin_names = admin_names_for(caller);
-  t.db_usage = db_usage_for(merge_mysql);
-  t.allowed = allowed_names_for(
-      caller, cli, [](const std::string& reseller) { return plugins::reseller_users(reseller); });
-  // The report's order is worked out while the warden helper starts.
-  auto order = meanwhile(
-      [&rows, &cli, &t] { return sort_order(rows, cli.order_by, t.db_usage, t.names); },
-      merge_mysql);
-  t.ward_limits = ward_limits_for(merge_mysql, std::move(names.limit_names));
-  t.order = order.get();
+  // The rows stay as they are until every call that reads them has ended.
+  auto panel_info = meanwhile([&rows] { return panel_info_for(rows); }, !rows.empty());
+  auto admin_names = meanwhile([&caller] { return admin_names_for(caller); }, caller.is_root);
+  auto allowed = meanwhile(
+      [&caller, &cli] {
+        return allowed_names_for(caller, cli, [](const std::string& reseller) {
+          return plugins::reseller_users(reseller);
+        });
+      },
+      cli.for_reseller.has_value());
+  t.names = regular_user_names();
+
+  doc.warden = warden.get();
+  const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
+  auto db_usage = meanwhile([merge_mysql] { return db_usage_for(merge_mysql); }, merge_mysql);
+  auto ward_limits = meanwhile(
+      [merge_mysql, &rows, &t] { return ward_limits_for(merge_mysql, rows, t.names); }, merge_mysql);
+
+  t.db_usage = db_usage.get();
+  t.order = sort_order(rows, cli.order_by, t.db_usage, t.names);
+  t.panel_info = panel_info.get();
+  t.admin_names = admin_names.get();
+  t.allowed = allowed.get();
+  t.ward_limits = ward_limits.get();
+  doc.warden_mode = mode.get();
 
   const SelectionInputs inputs{cli,        t.names,       t.panel_info, t.admin_names,  t.allowed,
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};

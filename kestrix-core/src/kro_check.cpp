@@ -7,13 +7,15 @@
 
 namespace kestrix::core {
 
-bool kro_supported(const std::string& helper) {
+Result<bool> kro_supported(const std::string& helper) {
   constexpr std::string_view target = "kestrix_core::kro_check";
-  // Any failure of the helper means the feature cannot be vouched for.
-  const auto answer = plugins::run_pnx_helper({"panel-feature", "KRO"}, helper);
+  const auto answer =
+      plugins::run_helper(helper, {"panel-feature", "KRO"}, plugins::PNX_HELPER_TIMEOUT_SECS);
+  if (!answer && answer.error().short_of_resources()) return fail(answer.error().message());
+  // Any other failure of the helper means the feature cannot be vouched for.
   if (!answer) {
     log::event(log::Level::Warn, target, [&] {
-      return "KRO counted as unsupported: the helper could not be run: " + answer.error().message;
+      return "KRO counted as unsupported: the helper could not be run: " + answer.error().message();
     });
     return false;
   }

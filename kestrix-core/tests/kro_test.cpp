@@ -27,7 +27,7 @@ TEST(KroSupported, OnlyATrimmedTrueAnswerCounts) {
   for (const auto& c : cases)
     EXPECT_EQ(kro_supported(dir.script("helper" + std::to_string(n++), c.body)), c.supported)
         << c.body;
-  EXPECT_FALSE(kro_supported(dir.path("absent")));
+  EXPECT_EQ(kro_supported(dir.path("absent")), false);
 }
 
 }  // namespace

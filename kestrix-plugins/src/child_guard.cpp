@@ -1,11 +1,13 @@
 #include "child_guard.h"
 
-#include <pthread.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 
 #include "kestrix/plugins/child_guard.h"
 
@@ -15,13 +17,12 @@ namespace {
 // SIGQUIT too: its default action (a core dump) ends the run just the same.
 constexpr std::array<int, 4> GUARDED{SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
-// The state a handler may touch, which is why it is global: the pid of the
-// running child (-1 for none), which signals got our handler, and the thread
-// that reaps children.
-std::atomic<pid_t> g_child{-1};
+// The state a handler may touch, which is why it is global: the pids of
+// the running children (0 for a free entry), and which signals got our
+// handler. An entry is emptied by exactly one party, the call that reaps
+// its child or the handler, so a pid is never signalled once reaped.
+std::array<std::atomic<pid_t>, MAX_RUNNING_CHILDREN> g_children{};
 std::array<std::atomic<bool>, GUARDED.size()> g_handled{};
-std::atomic<bool> g_have_main{false};
-pthread_t g_main_thread;
 static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 sigset_t guarded_set() {
@@ -38,20 +39,21 @@ void set_default(int sig) {
   ::sigaction(sig, &dfl, nullptr);
 }
 
+// Runs on whichever thread the signal finds: any thread of ours may reap
+// any of our children.
 void on_termination(int sig) {
   const int saved_errno = errno;
-  // Only the main thread reaps; a reader thread that caught the signal hands
-  // it on (the main thread may have it blocked for a moment: it stays pending).
-  if (g_have_main.load() && !pthread_equal(pthread_self(), g_main_thread)) {
-    ::pthread_kill(g_main_thread, sig);
-    errno = saved_errno;
-    return;
-  }
-  const pid_t child = g_child.load();
-  if (child > 0) {
+  std::array<pid_t, MAX_RUNNING_CHILDREN> taken{};
+  std::size_t count = 0;
+  for (auto& entry : g_children) {
+    const pid_t child = entry.exchange(0);
+    if (child <= 0) continue;
     ::kill(child, SIGKILL);
+    taken[count++] = child;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (::waitpid(taken[i], &status, 0) < 0 && errno == EINTR) {
     }
   }
   set_default(sig);
@@ -63,11 +65,24 @@ void on_termination(int sig) {
   errno = saved_errno;
 }
 
+// The places of ChildSlot. Holders that wait for another to end are
+// counted apart: when all holders wait, none of them may.
+struct Places {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t held = 0;
+  std::size_t waiting = 0;
+  std::uint64_t let_go = 0;
+};
+
+Places& places() {
+  static Places p;
+  return p;
+}
+
 }  // namespace
 
 void guard_children_against_termination() {
-  g_main_thread = pthread_self();
-  g_have_main.store(true);
   for (std::size_t i = 0; i < GUARDED.size(); ++i) {
     struct sigaction old {};
     if (::sigaction(GUARDED[i], nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
@@ -87,8 +102,59 @@ GuardedSignalsBlocked::GuardedSignalsBlocked() {
 
 GuardedSignalsBlocked::~GuardedSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
-void track_child(pid_t pid) { g_child.store(pid); }
-void forget_child() { g_child.store(-1); }
+ChildSlot::ChildSlot() {
+  Places& p = places();
+  std::unique_lock hold(p.lock);
+  p.changed.wait(hold, [&p] { return p.held < MAX_RUNNING_CHILDREN; });
+  ++p.held;
+  seen_ = p.let_go;
+}
+
+ChildSlot::~ChildSlot() {
+  Places& p = places();
+  {
+    std::lock_guard hold(p.lock);
+    --p.held;
+    ++p.let_go;
+  }
+  p.changed.notify_all();
+}
+
+bool ChildSlot::wait_for_another_to_end() {
+  Places& p = places();
+  std::unique_lock hold(p.lock);
+  ++p.waiting;
+  // Every holder but the waiting ones has a child or is starting one; a
+  // holder that joins the waiting may leave us the last to wait, which
+  // wakes us to give up.
+  p.changed.notify_all();
+  p.changed.wait(hold, [&] { return p.let_go != seen_ || p.held == p.waiting; });
+  --p.waiting;
+  const bool another_ended = p.let_go != seen_;
+  seen_ = p.let_go;
+  return another_ended;
+}
+
+void track_child(pid_t pid) {
+  for (auto& entry : g_children) {
+    pid_t free = 0;
+    if (entry.compare_exchange_strong(free, pid)) return;
+  }
+  // Never more children than places; were there, the parent-death signal
+  // would still take this one with us.
+}
+
+bool untrack_child(pid_t pid) {
+  for (auto& entry : g_children) {
+    pid_t mine = pid;
+    if (entry.compare_exchange_strong(mine, 0)) return true;
+  }
+  return false;
+}
+
+void park_until_terminated() {
+  for (;;) ::pause();
+}
 
 void restore_signals_in_child(const sigset_t& mask) {
   for (std::size_t i = 0; i < GUARDED.size(); ++i)

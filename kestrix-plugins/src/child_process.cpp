@@ -47,9 +47,9 @@ bool lift_above_std(UniqueFd& fd) {
 // errno value and ends the child.
 [[noreturn]] void exec_child(const char* path, char* const* argv, Stdin input, int stdout_fd,
                              int stderr_fd, int report_fd, pid_t parent, const sigset_t& mask) {
-  // The kernel sends this when the thread that forked us ends, whatever
-  // killed it; helpers are only started from the main thread, which lasts
-  // the whole run. A parent already gone before the call would never send it.
+  // The kernel sends this when the thread that started us ends, whatever
+  // killed it; that thread waits for us until we are reaped. A parent
+  // already gone before the call would never send it.
   if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) give_up(report_fd, errno);
   if (::getppid() != parent) ::_exit(127);
   restore_signals_in_child(mask);
@@ -124,14 +124,21 @@ pid_t start_child(ChildStart& start) {
 // link from C++; the system call is the same. Returns -1 on old kernels.
 int open_pidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
+// Waits for the child's end without reaping it: its pid stays ours until
+// the reap. A failure leaves it to the reap to find out.
+void wait_for_exit(pid_t pid) {
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
 
-Result<Pipe> make_pipe() {
+Started<Pipe> make_pipe() {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return fail(os_error_text(errno));
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::unexpected(errno);
   Pipe p{UniqueFd(fds[0]), UniqueFd(fds[1])};
-  if (!lift_above_std(p.read_end) || !lift_above_std(p.write_end))
-    return fail(os_error_text(errno));
+  if (!lift_above_std(p.read_end) || !lift_above_std(p.write_end)) return std::unexpected(errno);
   return p;
 }
 
@@ -139,8 +146,8 @@ void widen_pipe(const UniqueFd& end) {
   [[maybe_unused]] const int size = ::fcntl(end.get(), F_SETPIPE_SZ, HELPER_PIPE_BYTES);
 }
 
-Result<ChildProcess> ChildProcess::spawn(const std::string& program, const ArgList& args,
-                                         Stdin input, int stdout_fd, int stderr_fd) {
+Started<ChildProcess> ChildProcess::spawn(const std::string& program, const ArgList& args,
+                                          Stdin input, int stdout_fd, int stderr_fd) {
   std::vector<char*> argv;
   argv.reserve(args.size() + 2);
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -157,20 +164,20 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const ArgLi
     ChildStart start{program.c_str(), argv.data(), input, stdout_fd, stderr_fd,
                      report->write_end.get(), parent, &blocked.previous()};
     pid = start_child(start);
-    if (pid < 0) return fail(os_error_text(errno));
+    if (pid < 0) return std::unexpected(errno);
     track_child(pid);
   }
   // From here on a termination signal kills and reaps the child.
-  ChildProcess child(pid, UniqueFd());
+  ChildProcess child(pid);
+  // The child is ours and unreaped, so its pid cannot be reused meanwhile.
+  child.pidfd_.reset(open_pidfd(pid));
   report->write_end.reset();
   int exec_errno = 0;
   ssize_t got = 0;
   do {
     got = ::read(report->read_end.get(), &exec_errno, sizeof exec_errno);
   } while (got < 0 && errno == EINTR);
-  if (got == static_cast<ssize_t>(sizeof exec_errno)) return fail(os_error_text(exec_errno));
-  // The child is ours and unreaped, so its pid cannot be reused meanwhile.
-  child.pidfd_.reset(open_pidfd(pid));
+  if (got == static_cast<ssize_t>(sizeof exec_errno)) return std::unexpected(exec_errno);
   return child;
 }
 
@@ -183,18 +190,26 @@ ChildProcess::~ChildProcess() { kill_and_reap(); }
 
 void ChildProcess::kill_and_reap() {
   if (reaped_ || pid_ < 0) return;
-  ::kill(pid_, SIGKILL);
+  // Through the pidfd when there is one: should the termination handler
+  // have reaped the child meanwhile, the signal cannot reach another
+  // process that got its pid.
+  if (pidfd_)
+    ::syscall(SYS_pidfd_send_signal, pidfd_.get(), SIGKILL, nullptr, 0);
+  else
+    ::kill(pid_, SIGKILL);
+  wait_for_exit(pid_);
+  reap();
+}
+
+int ChildProcess::reap() {
   GuardedSignalsBlocked blocked;
+  if (!untrack_child(pid_)) park_until_terminated();
   int status = 0;
   while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
-  mark_reaped();
-}
-
-void ChildProcess::mark_reaped() {
   reaped_ = true;
-  forget_child();
   pidfd_.reset();
+  return status;
 }
 
 void ChildProcess::sleep_until_exit_or(std::int64_t max_ms) {
@@ -218,21 +233,14 @@ void ChildProcess::sleep_until_exit_or(std::int64_t max_ms) {
 HelperResult<int> ChildProcess::wait_with_limit(const std::string& program, std::uint64_t limit_secs) {
   const auto start = Clock::now();
   for (;;) {
-    int status = 0;
-    pid_t got = -1;
-    int err = 0;
-    {
-      GuardedSignalsBlocked blocked;
-      got = ::waitpid(pid_, &status, WNOHANG);
-      err = errno;
-      if (got == pid_) mark_reaped();
-    }
-    if (got < 0 && err == EINTR) continue;
-    if (got < 0) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+      const int err = errno;
+      if (err == EINTR) continue;
       kill_and_reap();
       return std::unexpected(HelperError{HelperError::Kind::Wait, program, os_error_text(err)});
     }
-    if (got == pid_) return status;
+    if (info.si_pid == pid_) return reap();
     const auto elapsed = Clock::now() - start;
     const auto whole_secs =
         static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::seconds>(elapsed).count());

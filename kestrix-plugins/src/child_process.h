@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "kestrix/error.h"
 #include "kestrix/plugins/helper_runner.h"
 #include "kestrix/unique_fd.h"
+#include "started.h"
 
 namespace kestrix::plugins {
 
@@ -22,7 +22,7 @@ struct Pipe {
 
 // A close-on-exec pipe whose ends avoid descriptors 0 to 2, so that wiring
 // them onto the child's standard streams cannot overwrite one another.
-Result<Pipe> make_pipe();
+Started<Pipe> make_pipe();
 
 // Asks for a pipe of HELPER_PIPE_BYTES, so that a large answer crosses in
 // few reads and the helper waits less on a full pipe. A refusal (the user's
@@ -32,9 +32,8 @@ void widen_pipe(const UniqueFd& end);
 
 class ChildProcess {
  public:
-  // Starts `program` with `args` after its name; errors carry only the
-  // system's text ("<description> (os error N)").
-  static Result<ChildProcess> spawn(const std::string& program, const ArgList& args,
+  // Starts `program` with `args` after its name.
+  static Started<ChildProcess> spawn(const std::string& program, const ArgList& args,
                                     Stdin input, int stdout_fd, int stderr_fd);
 
   ChildProcess(ChildProcess&& other) noexcept;
@@ -53,9 +52,12 @@ class ChildProcess {
   void kill_and_reap();
 
  private:
-  ChildProcess(pid_t pid, UniqueFd pidfd) : pid_(pid), pidfd_(std::move(pidfd)) {}
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
   void sleep_until_exit_or(std::int64_t max_ms);
-  void mark_reaped();  // with the guarded signals blocked
+  // Once the child has exited: its wait status. A child the termination
+  // handler has taken over is its to reap; this thread then waits for the
+  // end of the process.
+  int reap();
 
   pid_t pid_ = -1;
   bool reaped_ = false;

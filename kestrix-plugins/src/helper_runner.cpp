@@ -3,13 +3,17 @@
 #include <chrono>
 #include <functional>
 #include <new>
+#include <optional>
 #include <type_traits>
+#include <utility>
 
+#include "child_guard.h"
 #include "child_process.h"
 #include "helper_reading.h"
 #include "kestrix/log.h"
 #include "kestrix/text.h"
 #include "kestrix/utf8.h"
+#include "started.h"
 #include "stream_readers.h"
 
 namespace kestrix::plugins {
@@ -24,20 +28,23 @@ constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
 using Kind = HelperError::Kind;
 
-// A list handed over (not const) is let go once the child has started: a
-// hundred thousand arguments are megabytes, which the kernel has copied by
-// then.
+// Why a child and its readers could not be started.
+struct StartFailure {
+  Kind kind;  // Spawn or Thread
+  int err;
+};
+
+// Starts the child with its output pipes and their readers. Whatever was
+// made before a failure is gone again when this returns.
 template <class Args>
-HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
-                                     std::uint64_t limit_secs, Stdin input,
-                                     const std::function<void(ByteSource&)>& read_out) try {
-  const auto failure = [&program](Kind kind, std::string detail = {}) {
-    return std::unexpected(HelperError{kind, program, std::move(detail)});
-  };
+std::expected<ChildProcess, StartFailure> start_child(
+    const std::string& program, const Args& args, Stdin input, StreamReaders& readers,
+    const std::function<void(ByteSource&)>& read_out) {
+  const auto failure = [](Kind kind, int err) { return std::unexpected(StartFailure{kind, err}); };
   auto out = make_pipe();
-  if (!out) return failure(Kind::Spawn, std::move(out.error().message));
+  if (!out) return failure(Kind::Spawn, out.error());
   auto err = make_pipe();
-  if (!err) return failure(Kind::Spawn, std::move(err.error().message));
+  if (!err) return failure(Kind::Spawn, err.error());
   widen_pipe(out->write_end);
   widen_pipe(err->write_end);
 
@@ -46,30 +53,59 @@ HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
   // Our copies of the write ends must go, or the readers never see the end.
   out->write_end.reset();
   err->write_end.reset();
-  if (!child) return failure(Kind::Spawn, std::move(child.error().message));
-  if constexpr (!std::is_const_v<Args>) args = ArgList();
+  if (!child) return failure(Kind::Spawn, child.error());
+  if (auto ok = readers.start(std::move(out->read_end), std::move(err->read_end), read_out); !ok)
+    return failure(Kind::Thread, ok.error());
+  return std::move(*child);
+}
 
+// A list handed over (not const) is let go once the child has started: a
+// hundred thousand arguments are megabytes, which the kernel has copied by
+// then.
+template <class Args>
+HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
+                                     std::uint64_t limit_secs, Stdin input,
+                                     const std::function<void(ByteSource&)>& read_out) try {
+  // Released last, once the child is reaped and its readers are joined.
+  ChildSlot slot;
+  std::optional<ChildProcess> child;
   // Declared after the child: on an early return the readers are stopped
   // and joined first, then the child is killed and reaped.
-  StreamReaders readers;
-  if (auto ok = readers.start(std::move(out->read_end), std::move(err->read_end), read_out); !ok)
-    return failure(Kind::Thread, std::move(ok.error().message));
+  std::optional<StreamReaders> readers;
+  for (;;) {
+    readers.emplace();
+    auto started = start_child(program, std::as_const(args), input, *readers, read_out);
+    if (started) {
+      child.emplace(std::move(*started));
+      break;
+    }
+    readers.reset();
+    const StartFailure why = started.error();
+    // Short of descriptors, processes or memory while other calls of ours
+    // run: what they hold comes free when they end.
+    if (!is_shortage(why.err) || !slot.wait_for_another_to_end())
+      return std::unexpected(HelperError{why.kind, program, os_error_text(why.err), 0, why.err});
+    log::event(log::Level::Debug, "kestrix_plugins::helper_runner", [&] {
+      return program + " started again after another call ended: " + os_error_text(why.err);
+    });
+  }
+  if constexpr (!std::is_const_v<Args>) args = ArgList();
 
   auto status = child->wait_with_limit(program, limit_secs);
   if (!status) {
     child->kill_and_reap();
     // The output of a failed run is dropped: nothing to wait for.
-    readers.stop();
-    readers.join();
+    readers->stop();
+    readers->join();
     return std::unexpected(std::move(status.error()));
   }
-  readers.wait_until(StreamReaders::Clock::now() + PIPE_GRACE);
-  readers.stop();
-  auto streams = readers.join();
-  if (readers.out_of_memory()) return failure(Kind::OutputTooLarge);
+  readers->wait_until(StreamReaders::Clock::now() + PIPE_GRACE);
+  readers->stop();
+  auto streams = readers->join();
+  if (readers->out_of_memory()) return std::unexpected(HelperError{Kind::OutputTooLarge, program, {}});
   return HelperOutput{std::move(streams.out), std::move(streams.err), *status};
 } catch (const std::bad_alloc&) {
-  // By now the child is reaped and the readers are joined.
+  // By now the readers are joined and the child is reaped.
   return std::unexpected(HelperError{Kind::OutOfMemory, program, {}});
 }
 
@@ -100,6 +136,10 @@ HelperError exited(const std::string& program, const HelperOutput& output) {
 }
 
 }  // namespace
+
+bool HelperError::short_of_resources() const {
+  return kind == Kind::OutOfMemory || ((kind == Kind::Spawn || kind == Kind::Thread) && is_shortage(os_error));
+}
 
 std::string HelperError::message() const {
   switch (kind) {

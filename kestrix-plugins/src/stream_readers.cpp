@@ -152,14 +152,14 @@ StreamReaders::~StreamReaders() {
     if (t.joinable()) t.join();
 }
 
-Result<void> StreamReaders::ensure_stop_signal() {
+Started<void> StreamReaders::ensure_stop_signal() {
   if (stop_) return {};
   stop_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!stop_) return fail(os_error_text(errno));
+  if (!stop_) return std::unexpected(errno);
   return {};
 }
 
-Result<void> StreamReaders::add(UniqueFd pipe, std::function<void(ByteSource&)> read_out) {
+Started<void> StreamReaders::add(UniqueFd pipe, std::function<void(ByteSource&)> read_out) {
   if (auto ok = ensure_stop_signal(); !ok) return ok;
   try {
     // Room first, so that a started thread always finds its result a place.
@@ -186,14 +186,14 @@ Result<void> StreamReaders::add(UniqueFd pipe, std::function<void(ByteSource&)> 
     });
     results_.push_back(std::move(future));
   } catch (const std::system_error& e) {
-    return fail(os_error_text(e.code().value()));
+    return std::unexpected(e.code().value());
   } catch (const std::bad_alloc&) {
-    return fail(os_error_text(ENOMEM));
+    return std::unexpected(ENOMEM);
   }
   return {};
 }
 
-Result<void> StreamReaders::start(UniqueFd out, UniqueFd err,
+Started<void> StreamReaders::start(UniqueFd out, UniqueFd err,
                                   std::function<void(ByteSource&)> read_out) {
   if (auto ok = add(std::move(out), std::move(read_out)); !ok) return ok;
   return add(std::move(err), {});

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "kestrix/error.h"
 #include "kestrix/unique_fd.h"
+#include "started.h"
 
 namespace kestrix::plugins {
 
@@ -57,11 +57,11 @@ class StreamReaders {
   ~StreamReaders();
 
   // Starts one reader for each of the child's standard output and standard
-  // error, owning its pipe until it finishes. Fails with the system's text
+  // error, owning its pipe until it finishes. Fails with the system's errno
   // when no thread can be created. With `read_out`, standard output is
   // handed to it on its reader's thread as it arrives, rather than kept; it
   // must read to the end.
-  Result<void> start(UniqueFd out, UniqueFd err, std::function<void(ByteSource&)> read_out = {});
+  Started<void> start(UniqueFd out, UniqueFd err, std::function<void(ByteSource&)> read_out = {});
   // True when every reader reached end of file (or a read error) before
   // `deadline`.
   bool wait_until(Clock::time_point deadline);
@@ -84,8 +84,8 @@ class StreamReaders {
     std::string bytes;
     bool out_of_memory = false;
   };
-  Result<void> ensure_stop_signal();
-  Result<void> add(UniqueFd pipe, std::function<void(ByteSource&)> read_out);
+  Started<void> ensure_stop_signal();
+  Started<void> add(UniqueFd pipe, std::function<void(ByteSource&)> read_out);
 
   UniqueFd stop_;  // eventfd: readable once stop() has been called
   std::vector<std::thread> threads_;

@@ -1,5 +1,7 @@
 #include "kestrix/plugins/child_guard.h"
 
+#include "child_guard.h"
+
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -10,7 +12,11 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
+#include <latch>
+#include <memory>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -158,6 +164,83 @@ TEST_F(ChildGuard, WithoutARunningHelperSignalsActAsBefore) {
   });
   const int idle_status = wait_status(idle);
   EXPECT_TRUE(WIFSIGNALED(idle_status) && WTERMSIG(idle_status) == SIGTERM);
+}
+
+TEST_F(ChildGuard, EveryRunningHelperIsReapedBeforeTheProgramEnds) {
+  const auto prog = dir_.script("hang", "echo $$ >> " + pidfile_ + "\nexec sleep 30");
+  const pid_t program = start_program([prog] {
+    guard_children_against_termination();
+    std::vector<std::thread> calls;
+    for (int i = 0; i < 3; ++i) calls.emplace_back([prog] { run_with_timeout(prog, {}, 30); });
+    for (auto& call : calls) call.join();
+    return 0;
+  });
+  std::vector<pid_t> helpers;
+  for (auto waited = 0ms; waited < 5s && helpers.size() < 3; waited += 10ms) {
+    std::this_thread::sleep_for(10ms);
+    helpers.clear();
+    std::ifstream in(pidfile_);
+    for (pid_t pid = 0; in >> pid;) helpers.push_back(pid);
+  }
+  ASSERT_EQ(helpers.size(), 3u);
+  ::kill(program, SIGTERM);
+  const int status = wait_status(program);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+  for (const pid_t pid : helpers) {
+    helper_ = pid;
+    EXPECT_TRUE(helper_was_reaped()) << pid;
+  }
+}
+
+// A call short of descriptors while another runs waits for it to end; all
+// others waiting too, one of them gives up, which lets the rest go on.
+TEST(ChildSlot, AShortStartWaitsOnlyForCallsThatRun) {
+  {
+    ChildSlot alone;
+    EXPECT_FALSE(alone.wait_for_another_to_end());
+  }
+  {
+    auto running = std::make_unique<ChildSlot>();
+    ChildSlot mine;
+    std::thread ends([&running] { running.reset(); });
+    EXPECT_TRUE(mine.wait_for_another_to_end());
+    ends.join();
+  }
+
+  std::optional<ChildSlot> first;
+  first.emplace();
+  bool second_went_on = false;
+  std::latch both_held(1);
+  std::thread second([&] {
+    ChildSlot slot;
+    both_held.count_down();
+    second_went_on = slot.wait_for_another_to_end();
+  });
+  both_held.wait();
+  const bool first_went_on = first->wait_for_another_to_end();
+  if (!first_went_on) first.reset();
+  second.join();
+  EXPECT_NE(first_went_on, second_went_on);
+}
+
+TEST_F(ChildGuard, AHelperShortOfDescriptorsStartsOnceAnotherEnds) {
+  const auto slow = dir_.script("slow", "touch " + pidfile_ + "\nsleep 0.3\necho slow");
+  const auto quick = dir_.script("quick", "echo quick");
+  const pid_t program = start_program([&] {
+    // Room for one helper's pipes at a time, not two.
+    const int lowest_free = ::dup(0);
+    ::close(lowest_free);
+    const rlimit few{static_cast<rlim_t>(lowest_free + 9), static_cast<rlim_t>(lowest_free + 9)};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 2;
+    HelperResult<HelperOutput> first = std::unexpected(HelperError{});
+    std::thread call([&] { first = run_with_timeout(slow, {}, 10); });
+    while (::access(pidfile_.c_str(), F_OK) != 0) std::this_thread::sleep_for(5ms);
+    const auto second = run_with_timeout(quick, {}, 10);
+    call.join();
+    return first && first->stdout_bytes == "slow\n" && second && second->stdout_bytes == "quick\n" ? 0 : 1;
+  });
+  const int status = wait_status(program);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace

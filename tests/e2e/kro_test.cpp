@@ -70,5 +70,24 @@ TEST_F(KroGate, GateIsAskedFirstAndOnce) {
   EXPECT_EQ(std::count(calls.begin(), calls.end(), calls.front()), 1);
 }
 
+// An account at its own process limit, or a run out of descriptors, learns
+// nothing about the server from a check that could not even start.
+TEST_F(KroGate, OurOwnShortageIsAFatalErrorNotTheNotice) {
+  sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 1)}));
+  const struct {
+    std::string limit;
+    std::optional<unsigned> uid;  // the process limit does not bind root
+    std::string errno_text;
+  } cases[] = {{"--nproc=3", ALICE, "(os error 11)"}, {"--nofile=10", std::nullopt, "(os error 24)"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    const RunResult r = sb().exec({"/usr/bin/prlimit", c.limit, NIMBREL_TOP_BIN, "--json"}, {.uid = c.uid});
+    EXPECT_EQ(r.status, 1) << r;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.starts_with("Error: failed to spawn ")) << r.err;
+    EXPECT_NE(r.err.find(c.errno_text), std::string::npos) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,5 +1,7 @@
 // MySQL figures in the report: the database-usage file and the live usage
 // tool, the warden limits, both merge modes, and --hide-mysql.
+#include <algorithm>
+
 #include "fixtures.h"
 
 namespace e2e {
@@ -244,21 +246,26 @@ TEST_F(MySql, MysqlSortKeysReadTheUsageFileEvenWhenHidden) {
   }
 }
 
-TEST_F(MySql, RunConsultsEveryComponentInOrder) {
+TEST_F(MySql, RunConsultsEveryComponentOnce) {
   sb().write(SNAPSHOT, snapshot({row(ALICE, "alice", 2), row(RITA, "rita", 1)}));
   sb().data("resellers.tsv", "rita\talice\n");
   const RunResult r = sb().run({"--json", "--for-reseller", "rita"});
   ASSERT_EQ(r.status, 0) << r;
-  EXPECT_EQ(sb().calls(), (std::vector<std::string>{
-                              "kestrix-pnx-helper|panel-feature|KRO",
-                              "dbadm|list",
-                              "kestrix-ward-helper|warden-mode",
-                              "kestrix-pnx-helper|user-info-sys|1001|1003",
-                              "kestrix-pnx-helper|admins",
-                              "dbpeek|-c",
-                              "kestrix-pnx-helper|reseller-users|rita",
-                              "kestrix-ward-helper|limits|alice|rita",
-                          }));
+  // The KRO check first; the others overlap, so their log order is free.
+  auto calls = sb().calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front(), "kestrix-pnx-helper|panel-feature|KRO");
+  std::sort(calls.begin() + 1, calls.end());
+  EXPECT_EQ(calls, (std::vector<std::string>{
+                       "kestrix-pnx-helper|panel-feature|KRO",
+                       "dbadm|list",
+                       "dbpeek|-c",
+                       "kestrix-pnx-helper|admins",
+                       "kestrix-pnx-helper|reseller-users|rita",
+                       "kestrix-pnx-helper|user-info-sys|1001|1003",
+                       "kestrix-ward-helper|limits|alice|rita",
+                       "kestrix-ward-helper|warden-mode",
+                   }));
   EXPECT_TRUE(sb().exists(WARDEN_TS));
 }
 

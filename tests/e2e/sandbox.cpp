@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ namespace {
 
 constexpr std::string_view DATA_DIR = "/usr/share/kestrix3/standin";
 constexpr std::string_view CALL_LOG = "/run/standin.log";
+constexpr std::string_view TIMES_LOG = "/run/standin.times";
 constexpr std::string_view SCRIPTS = "/usr/share/kestrix3/scripts/";
 
 // Only these trees are overlaid by sandbox.sh; anything else would land on
@@ -114,6 +116,7 @@ Sandbox::Sandbox() {
   fs::create_directories(host_path("/var/kro"));
   ::chmod(host_path("/var/kro").c_str(), 0755);
   write(CALL_LOG, "", 0666);
+  write(TIMES_LOG, "", 0666);
   fs::create_directories(host_path(DATA_DIR));
   install_standin(std::string(SCRIPTS) + std::string(PNX));
   install_standin(std::string(SCRIPTS) + std::string(WARD));
@@ -316,7 +319,8 @@ RunResult Sandbox::exec(const std::vector<std::string>& program, const RunOption
   for (;;) {
     const pid_t w = ::waitpid(pid, &ws, WNOHANG);
     if (w == pid) break;
-    if (opts.signal != 0 && !signalled && exists(opts.signal_when))
+    if (opts.signal != 0 && !signalled &&
+        std::ranges::all_of(opts.signal_when, [this](const auto& p) { return exists(p); }))
       signalled = ::kill(pid, opts.signal) == 0;
     if (w < 0 && errno != EINTR) die("waitpid");
     if (std::chrono::steady_clock::now() >= deadline) {

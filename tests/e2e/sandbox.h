@@ -54,8 +54,8 @@ struct RunOptions {
   std::string stderr_path;       // redirect standard error to this file; "-" closes it
   bool stderr_closed_pipe = false;  // standard error is a pipe nobody reads; SIGPIPE default
   std::chrono::seconds timeout{20};
-  int signal = 0;               // sent to the program once `signal_when` exists
-  std::string signal_when;      // a path as the program sees it
+  int signal = 0;               // sent to the program once every `signal_when` exists
+  std::vector<std::string> signal_when;  // paths as the program sees them
 };
 
 struct RunResult {

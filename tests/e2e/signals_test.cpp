@@ -45,7 +45,7 @@ class Signals : public E2E {
     sb().remove(pidfile);
     sb().hang(tool, request);
     const RunResult r =
-        sb().run({"--json"}, {.timeout = 10s, .signal = sig, .signal_when = pidfile});
+        sb().run({"--json"}, {.timeout = 10s, .signal = sig, .signal_when = {pidfile}});
     ASSERT_FALSE(r.timed_out) << r;
     EXPECT_EQ(r.signal, sig) << r;
     EXPECT_EQ(r.out, "");

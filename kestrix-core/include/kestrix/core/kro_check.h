@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "kestrix/error.h"
 #include "kestrix/plugins/pnx.h"
 
 namespace kestrix::core {
@@ -13,6 +14,9 @@ inline constexpr std::string_view KRO_NOTICE =
     "Refer to https://docs.nimbrel.dev/editions for more info\n";
 
 // Asks the panel helper "panel-feature" "KRO"; true only for a trimmed "true".
-bool kro_supported(const std::string& helper = plugins::PNX_HELPER_PATH);
+// Fails, with the helper's message, only when the helper could not be
+// started because our own process lacked descriptors, processes or memory:
+// that answers nothing about the server, and must not pass for "false".
+Result<bool> kro_supported(const std::string& helper = plugins::PNX_HELPER_PATH);
 
 }  // namespace kestrix::core

@@ -44,7 +44,12 @@ struct HelperError {
   Kind kind;
   std::string program;
   std::string detail;
-  int status = 0;  // the wait status, for Exited
+  int status = 0;    // the wait status, for Exited
+  int os_error = 0;  // the errno, for Spawn and Thread
+
+  // Our own process lacked descriptors, processes or memory: a fault of
+  // the moment, which says nothing about the helper.
+  bool short_of_resources() const;
 
   // "failed to spawn <program>: <detail>", "<program> timed out after
   // <detail>s", "<program> exited with <status text>: <detail>" and so on.
