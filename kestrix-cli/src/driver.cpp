@@ -53,9 +53,9 @@ int print_report(const ReportDocument& doc) {
   return 0;
 }
 
-PanelInfoByUid panel_info_for(const std::vector<RowEntry>& rows) {
-  if (rows.empty()) return {};
-  auto lookup = plugins::user_info_sys(row_uids(rows));
+PanelInfoByUid panel_info_for(plugins::ArgList uids) {
+  if (uids.empty()) return {};
+  auto lookup = plugins::user_info_sys(std::move(uids));
   if (!lookup) {
     log_lookup_failure("user-info-sys failed, no domains or resellers from the panel: ",
                        lookup.error());
@@ -86,10 +86,9 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, const std::vector<RowEntry>& rows,
-                                       const NamesByUid& names) {
+plugins::WardLimitsMap ward_limits_for(bool merge_mysql, plugins::ArgList names) {
   if (!merge_mysql) return {};
-  auto limits = plugins::ward_limits(ward_limit_names(rows, names));
+  auto limits = plugins::ward_limits(std::move(names));
   if (!limits) {
     log_lookup_failure("limits failed, no MySQL limits: ", limits.error());
     return {};
@@ -110,6 +109,24 @@ struct RunTables {
   plugins::WardLimitsMap ward_limits;
   ReportOrder order;
 };
+
+// Rows new in a copy of the snapshot get the lookups of their own version:
+// one more call each, for what the first answers did not cover.
+void look_up_rows_again(RunTables& t, bool merge_mysql) {
+  const std::vector<RowEntry>& rows = t.snapshot.users;
+  plugins::ArgList uids = uids_not_in(rows, t.panel_info);
+  plugins::ArgList names =
+      merge_mysql ? limit_names_not_in(rows, t.names, t.ward_limits) : plugins::ArgList();
+  log::event(log::Level::Info, TARGET, [&] {
+    return "asking again about " + std::to_string(uids.size()) + " uids and " +
+           std::to_string(names.size()) + " names of the copy's rows; the file is not read a third time";
+  });
+  const bool ask_limits = !names.empty();
+  auto more_limits =
+      meanwhile([&names, ask_limits] { return ward_limits_for(ask_limits, std::move(names)); }, ask_limits);
+  t.panel_info.merge(panel_info_for(std::move(uids)));
+  for (auto& [name, limits] : more_limits.get()) t.ward_limits.insert_or_assign(name, std::move(limits));
+}
 
 std::expected<std::vector<TopUser>, std::string> order_and_select(RunTables& t, const Cli& cli,
                                                                   const SelectionInputs& inputs) {
@@ -201,7 +218,7 @@ int run(const std::vector<std::string>& argv) {
   if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
 
   // The rows stay as they are until every call that reads them has ended.
-  auto panel_info = meanwhile([&rows] { return panel_info_for(rows); }, !rows.empty());
+  auto panel_info = meanwhile([&rows] { return panel_info_for(row_uids(rows)); }, !rows.empty());
   auto admin_names = meanwhile([&caller] { return admin_names_for(caller); }, caller.is_root);
   auto allowed = meanwhile(
       [&caller, &cli] {
@@ -216,7 +233,10 @@ int run(const std::vector<std::string>& argv) {
   const bool merge_mysql = doc.warden.state == "enabled" && !cli.hide_mysql;
   auto db_usage = meanwhile([merge_mysql] { return db_usage_for(merge_mysql); }, merge_mysql);
   auto ward_limits = meanwhile(
-      [merge_mysql, &rows, &t] { return ward_limits_for(merge_mysql, rows, t.names); }, merge_mysql);
+      [merge_mysql, &rows, &t] {
+        return ward_limits_for(merge_mysql, merge_mysql ? ward_limit_names(rows, t.names) : plugins::ArgList());
+      },
+      merge_mysql);
 
   t.db_usage = db_usage.get();
   t.order = sort_order(rows, cli.order_by, t.db_usage, t.names);
@@ -230,7 +250,7 @@ int run(const std::vector<std::string>& argv) {
                                t.db_usage, t.ward_limits, merge_mysql,  doc.warden_mode};
   auto selected = select_rows(rows, t.order, inputs);
   // The daemon wrote its file while this run read it in place: the rows are
-  // chosen again from a copy of it, with the lookups already made.
+  // chosen again from a copy of it, with their own lookups.
   if (text_changed(t.snapshot)) {
     log::event(log::Level::Info, TARGET, [] {
       return std::string(SNAPSHOT_PATH) + " was written during the run; its rows are taken from a copy";
@@ -242,6 +262,7 @@ int run(const std::vector<std::string>& argv) {
     }
     t.snapshot = std::move(*copy);
     if (limit_uids) drop_rows_above_uid_max(rows, uid_max);
+    look_up_rows_again(t, merge_mysql);
     selected = order_and_select(t, cli, inputs);
   }
   if (!selected) {

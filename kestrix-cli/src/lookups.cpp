@@ -27,4 +27,20 @@ plugins::ArgList ward_limit_names(const std::vector<RowEntry>& rows, const Names
   return out;
 }
 
+plugins::ArgList uids_not_in(const std::vector<RowEntry>& rows, const PanelInfoByUid& known) {
+  plugins::ArgList uids;
+  for (const auto& row : rows)
+    if (!known.find(row.id)) uids.push_decimal(row.id);
+  return uids;
+}
+
+plugins::ArgList limit_names_not_in(const std::vector<RowEntry>& rows, const NamesByUid& names,
+                                    const plugins::WardLimitsMap& known) {
+  const plugins::ArgList all = ward_limit_names(rows, names);
+  plugins::ArgList out;
+  for (std::size_t i = 0; i < all.size(); ++i)
+    if (!known.contains(std::string(all[i]))) out.push_back(all[i]);
+  return out;
+}
+
 }  // namespace kestrix::cli

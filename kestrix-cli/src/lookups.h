@@ -8,6 +8,7 @@
 
 #include "kestrix/core/system_users.h"
 #include "kestrix/plugins/pnx.h"
+#include "kestrix/plugins/ward_helper.h"
 #include "selection.h"
 
 namespace kestrix::cli {
@@ -25,5 +26,12 @@ plugins::ArgList row_uids(const std::vector<RowEntry>& rows);
 // The login names of the rows in row order: a username unless it is "N/A",
 // else the uid's password-database name, else nothing.
 plugins::ArgList ward_limit_names(const std::vector<RowEntry>& rows, const NamesByUid& names);
+
+// For rows read again: the uids the panel's table has no account for, and
+// the login names (taken as ward_limit_names takes them) the warden
+// helper's answer has no limits for, in row order.
+plugins::ArgList uids_not_in(const std::vector<RowEntry>& rows, const PanelInfoByUid& known);
+plugins::ArgList limit_names_not_in(const std::vector<RowEntry>& rows, const NamesByUid& names,
+                                    const plugins::WardLimitsMap& known);
 
 }  // namespace kestrix::cli

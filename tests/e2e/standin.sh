@@ -21,7 +21,10 @@ tool=${0##*/}
 data=/usr/share/kestrix3/standin
 log=/run/standin.log
 
-{ printf '%s' "$tool"; for a in "$@"; do printf '|%s' "$a"; done; printf '\n'; } >>"$log" 2>/dev/null || :
+# One write a line: calls that overlap must not interleave their lines.
+line=$tool
+for a in "$@"; do line="$line|$a"; done
+printf '%s\n' "$line" >>"$log" 2>/dev/null || :
 
 req=${1-}
 base=$data/$tool.$req
