@@ -30,9 +30,9 @@ class Chain(unittest.TestCase):
         self.assertEqual(bench_run.longest_chain(spans), 3)
 
     def test_times_log_lines(self):
-        lines = ["dbadm list 1000000000 1200000000", "dbpeek -c 1250000000 1450000000",
-                 "kestrix-pnx-helper  2000000000 2100000000"]  # a request without arguments
-        self.assertEqual(bench_run.parse_times(lines), [(1.0, 1.2), (1.25, 1.45), (2.0, 2.1)])
+        lines = ["dbadm list 781.00 781.20", "dbpeek -c 781.25 781.45",
+                 "kestrix-pnx-helper  782.00 782.10"]  # a request without arguments
+        self.assertEqual(bench_run.parse_times(lines), [(781.0, 781.2), (781.25, 781.45), (782.0, 782.1)])
 
 
 class SameAsInstant(unittest.TestCase):
@@ -89,7 +89,7 @@ class InSandbox(unittest.TestCase):
         self.assertGreaterEqual(took, 0.3)
         self.assertEqual(bench_run.read_log(self.tree, bench_run.CALL_LOG), ["dbadm|list"])
         (start_, end), = bench_run.parse_times(bench_run.read_log(self.tree, bench_run.TIMES_LOG))
-        self.assertGreaterEqual(end - start_, 0.3)
+        self.assertGreaterEqual(end - start_, 0.29)  # a clock to the hundredth
 
     def test_round_sees_overlapping_calls_and_no_difference(self):
         results = bench_run.run_delay_rounds(self.tree, self.fake, 150, 1)
