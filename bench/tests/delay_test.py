@@ -29,11 +29,6 @@ class Chain(unittest.TestCase):
         spans = [(2.1, 3.1), (0, 1), (1.1, 2), (1.1, 2.1), (1.2, 2.2), (1.1, 2.1), (2.1, 3.2)]
         self.assertEqual(bench_run.longest_chain(spans), 3)
 
-    def test_times_log_lines(self):
-        lines = ["dbadm list 781.00 781.20", "dbpeek -c 781.25 781.45",
-                 "kestrix-pnx-helper  782.00 782.10"]  # a request without arguments
-        self.assertEqual(bench_run.parse_times(lines), [(781.0, 781.2), (781.25, 781.45), (782.0, 782.1)])
-
 
 class SameAsInstant(unittest.TestCase):
     def test_call_lists_compare_as_multisets(self):
