@@ -59,10 +59,10 @@ class Overlap : public E2E {
   std::map<std::string, Span> run_slowly(const std::vector<std::string>& args,
                                          const RunOptions& opts = {}) {
     const RunResult quick = sb().run(args, opts);
-    sb().data("delay", "0.3");
+    sb().data("answer-after", "0.3");
     sb().write("/run/standin.times", "", 0666);
     const RunResult slow = sb().run(args, opts);
-    sb().remove(std::string(STANDIN_DATA) + "delay");
+    sb().remove(std::string(STANDIN_DATA) + "answer-after");
     EXPECT_EQ(slow.status, 0) << slow;
     EXPECT_EQ(slow.out, quick.out);
     return spans();
@@ -124,7 +124,7 @@ TEST_F(Overlap, AnyoneElseMakesEveryCallAtOnceAfterTheKroCheck) {
 TEST_F(Overlap, AHungAndAFailingCallHoldUpAndSpoilNoOther) {
   sb().hang(WARD, "warden-mode");
   sb().answer(PNX, "user-info-sys", "", 1, "panel down");
-  sb().data("delay", "0.2");
+  sb().data("answer-after", "0.2");
   const RunResult r = sb().run({"--json"}, {.timeout = 40s});
   ASSERT_EQ(r.status, 0) << r;
   const json doc = report(r);

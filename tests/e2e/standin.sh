@@ -10,7 +10,7 @@
 #                  kill closes its pipes); its pid is left in TOOL.REQ.pid
 #   TOOL.REQ.before  shell commands run before answering (to change the
 #                  world under a running report, say)
-#   delay          seconds every call waits before it answers; with it, each
+#   answer-after   seconds every call waits before it answers; with it, each
 #                  call appends "start|NS|tool|req" and "end|NS|tool|req"
 #                  (NS: the clock in nanoseconds) to the times log
 # Without a .out file, a few requests are answered from small tables:
@@ -28,11 +28,11 @@ printf '%s\n' "$line" >>"$log" 2>/dev/null || :
 
 req=${1-}
 base=$data/$tool.$req
-if [ -f "$data/delay" ]; then
+if [ -f "$data/answer-after" ]; then
   stamp() { printf '%s|%s|%s|%s\n' "$1" "$(date +%s%N)" "$tool" "$req" >>/run/standin.times; }
   stamp start
   trap 'stamp end' EXIT
-  sleep "$(cat "$data/delay")"
+  sleep "$(cat "$data/answer-after")"
 fi
 if [ -f "$base.hang" ]; then
   { echo $$ >"$base.pid.new" && mv "$base.pid.new" "$base.pid"; } 2>/dev/null || :
