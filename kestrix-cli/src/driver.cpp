@@ -119,13 +119,15 @@ void look_up_rows_again(RunTables& t, bool merge_mysql) {
       merge_mysql ? limit_names_not_in(rows, t.names, t.ward_limits) : plugins::ArgList();
   log::event(log::Level::Info, TARGET, [&] {
     return "asking again about " + std::to_string(uids.size()) + " uids and " +
-           std::to_string(names.size()) + " names of the copy's rows; the file is not read a third time";
+           std::to_string(names.size()) +
+           " names of the copy's rows; the file is not read a third time";
   });
   const bool ask_limits = !names.empty();
-  auto more_limits =
-      meanwhile([&names, ask_limits] { return ward_limits_for(ask_limits, std::move(names)); }, ask_limits);
+  auto more_limits = meanwhile(
+      [&names, ask_limits] { return ward_limits_for(ask_limits, std::move(names)); }, ask_limits);
   t.panel_info.merge(panel_info_for(std::move(uids)));
-  for (auto& [name, limits] : more_limits.get()) t.ward_limits.insert_or_assign(name, std::move(limits));
+  for (auto& [name, limits] : more_limits.get())
+    t.ward_limits.insert_or_assign(name, std::move(limits));
 }
 
 std::expected<std::vector<TopUser>, std::string> order_and_select(RunTables& t, const Cli& cli,
@@ -234,7 +236,8 @@ int run(const std::vector<std::string>& argv) {
   auto db_usage = meanwhile([merge_mysql] { return db_usage_for(merge_mysql); }, merge_mysql);
   auto ward_limits = meanwhile(
       [merge_mysql, &rows, &t] {
-        return ward_limits_for(merge_mysql, merge_mysql ? ward_limit_names(rows, t.names) : plugins::ArgList());
+        return ward_limits_for(merge_mysql,
+                               merge_mysql ? ward_limit_names(rows, t.names) : plugins::ArgList());
       },
       merge_mysql);
 

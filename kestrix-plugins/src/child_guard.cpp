@@ -100,7 +100,9 @@ GuardedSignalsBlocked::GuardedSignalsBlocked() {
   ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
 }
 
-GuardedSignalsBlocked::~GuardedSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+GuardedSignalsBlocked::~GuardedSignalsBlocked() {
+  ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 ChildSlot::ChildSlot() {
   Places& p = places();

@@ -102,7 +102,8 @@ HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
   readers->wait_until(StreamReaders::Clock::now() + PIPE_GRACE);
   readers->stop();
   auto streams = readers->join();
-  if (readers->out_of_memory()) return std::unexpected(HelperError{Kind::OutputTooLarge, program, {}});
+  if (readers->out_of_memory())
+    return std::unexpected(HelperError{Kind::OutputTooLarge, program, {}});
   return HelperOutput{std::move(streams.out), std::move(streams.err), *status};
 } catch (const std::bad_alloc&) {
   // By now the readers are joined and the child is reaped.
@@ -138,7 +139,8 @@ HelperError exited(const std::string& program, const HelperOutput& output) {
 }  // namespace
 
 bool HelperError::short_of_resources() const {
-  return kind == Kind::OutOfMemory || ((kind == Kind::Spawn || kind == Kind::Thread) && is_shortage(os_error));
+  return kind == Kind::OutOfMemory ||
+         ((kind == Kind::Spawn || kind == Kind::Thread) && is_shortage(os_error));
 }
 
 std::string HelperError::message() const {

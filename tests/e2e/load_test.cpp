@@ -26,8 +26,9 @@ TEST_F(Load, EveryRunPrintsItsWholeDocumentOnABusyMachine) {
     std::optional<unsigned> uid;
     std::vector<std::string> args;
   };
-  const std::vector<Caller> callers = {
-      {std::nullopt, {"--json"}}, {std::nullopt, {"--json", "--for-reseller", "rita"}}, {ALICE, {"--json"}}};
+  const std::vector<Caller> callers = {{std::nullopt, {"--json"}},
+                                       {std::nullopt, {"--json", "--for-reseller", "rita"}},
+                                       {ALICE, {"--json"}}};
   const auto until = std::chrono::steady_clock::now() + 8s;
   std::mutex lock;
   std::vector<std::string> faults;
@@ -36,7 +37,8 @@ TEST_F(Load, EveryRunPrintsItsWholeDocumentOnABusyMachine) {
   for (std::size_t i = 0; i < callers.size(); ++i)
     runners.emplace_back([&, i] {
       Sandbox box;
-      box.write(SNAPSHOT, snapshot({row(ALICE, "alice", 3), row(BOB, "bob", 2), row(RITA, "rita", 1)}));
+      box.write(SNAPSHOT,
+                snapshot({row(ALICE, "alice", 3), row(BOB, "bob", 2), row(RITA, "rita", 1)}));
       box.install_dbadm();
       box.data("users.tsv", "1001\talice\talice.test\trita\n1002\tbob\tbob.test\trita\n");
       box.data("resellers.tsv", "rita\talice\nrita\tbob\n");
@@ -59,7 +61,8 @@ TEST_F(Load, EveryRunPrintsItsWholeDocumentOnABusyMachine) {
   for (auto& t : hogs) t.join();
 
   for (std::size_t i = 0; i < callers.size(); ++i) EXPECT_GE(runs[i], 2) << "caller " << i;
-  EXPECT_TRUE(faults.empty()) << faults.size() << " runs went wrong; the first:\n" << faults.front();
+  EXPECT_TRUE(faults.empty()) << faults.size() << " runs went wrong; the first:\n"
+                              << faults.front();
 }
 
 }  // namespace

@@ -100,7 +100,8 @@ TEST_F(Overlap, RootWaitsForTheKroCheckThenDbadmThenTheMysqlCalls) {
   expect_before(s, DBADM_LIST, DBPEEK_C);
   expect_before(s, DBADM_LIST, LIMITS);
   expect_overlap(s, DBPEEK_C, LIMITS);
-  for (const auto& call : {MODE, USER_INFO, ADMINS, RESELLER_USERS}) expect_overlap(s, DBADM_LIST, call);
+  for (const auto& call : {MODE, USER_INFO, ADMINS, RESELLER_USERS})
+    expect_overlap(s, DBADM_LIST, call);
 
   // The timestamp is touched before dbadm is asked.
   struct stat st {};
@@ -109,8 +110,9 @@ TEST_F(Overlap, RootWaitsForTheKroCheckThenDbadmThenTheMysqlCalls) {
 }
 
 TEST_F(Overlap, AnyoneElseMakesEveryCallAtOnceAfterTheKroCheck) {
-  for (const auto& [who, args] : {std::pair{RITA, std::vector<std::string>{"--json", "--for-reseller", "rita"}},
-                                  std::pair{ALICE, std::vector<std::string>{"--json"}}}) {
+  for (const auto& [who, args] :
+       {std::pair{RITA, std::vector<std::string>{"--json", "--for-reseller", "rita"}},
+        std::pair{ALICE, std::vector<std::string>{"--json"}}}) {
     SCOPED_TRACE(who);
     const auto s = run_slowly(args, {.uid = who});
     EXPECT_EQ(s.size(), who == RITA ? 6u : 5u);
@@ -140,13 +142,15 @@ TEST_F(Overlap, AHungAndAFailingCallHoldUpAndSpoilNoOther) {
 }
 
 TEST_F(Overlap, ASignalWhileSeveralCallsRunTakesThemAllAlong) {
-  for (const auto& call : {std::pair{DBADM, "list"}, {WARD, "warden-mode"}, {PNX, "user-info-sys"}, {PNX, "admins"}})
+  for (const auto& call :
+       {std::pair{DBADM, "list"}, {WARD, "warden-mode"}, {PNX, "user-info-sys"}, {PNX, "admins"}})
     sb().hang(call.first, call.second);
   std::vector<std::string> pidfiles;
-  for (const auto* name : {"dbadm.list", "kestrix-ward-helper.warden-mode", "kestrix-pnx-helper.user-info-sys",
-                           "kestrix-pnx-helper.admins"})
+  for (const auto* name : {"dbadm.list", "kestrix-ward-helper.warden-mode",
+                           "kestrix-pnx-helper.user-info-sys", "kestrix-pnx-helper.admins"})
     pidfiles.push_back(std::string(STANDIN_DATA) + name + ".pid");
-  const RunResult r = sb().run({"--json"}, {.timeout = 10s, .signal = SIGTERM, .signal_when = pidfiles});
+  const RunResult r =
+      sb().run({"--json"}, {.timeout = 10s, .signal = SIGTERM, .signal_when = pidfiles});
   ASSERT_FALSE(r.timed_out) << r;
   EXPECT_EQ(r.signal, SIGTERM) << r;
   EXPECT_EQ(r.out, "");
