@@ -51,7 +51,7 @@ elf() {  # NEEDED-LIBRARY... -- FILE:VERSION...
   printf '  0x001c: Rev: 1  Flags: none  Index: 2  Cnt: 1  Name: GLIBC_2.99\n\n'
   printf "Version needs section '.gnu.version_r' contains 4 entries:\n"
   printf ' Addr: 0x0000000000003c70  Offset: 0x00003c70  Link: 7 (.dynstr)\n'
-  local file= need
+  local file='' need
   for need; do
     if [ "${need%%:*}" != "$file" ]; then
       file=${need%%:*}
