@@ -3,12 +3,14 @@
 # where its loader looks for it by name: man -w finds the page, bash-completion
 # lazy-loads the bash completion, fish autoloads its completion, zsh's compinit
 # binds the command. A /usr/local prefix keeps everything under /usr/local.
-# Usage: install_layout_test.sh BUILD_DIR
+# The completion directories are the build's, relative to the prefix (a
+# package for EL puts zsh's in share/zsh/site-functions).
+# Usage: install_layout_test.sh BUILD_DIR BASH_DIR ZSH_DIR FISH_DIR
 set -uo pipefail
 . "$(dirname "$0")/needs.sh"
 needs man fish zsh /usr/share/bash-completion/bash_completion
 
-build=$1
+build=$1 bash_dir=$2 zsh_dir=$3 fish_dir=$4
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 failures=0
@@ -24,8 +26,7 @@ for prefix in /usr /usr/local; do
   fi
   root=$dest/root$prefix$prefix
   [ -x "$root/bin/nimbrel-top" ] || fail "$prefix: no executable bin/nimbrel-top"
-  for f in share/man/man1/nimbrel-top.1 share/bash-completion/completions/nimbrel-top \
-           share/zsh/vendor-completions/_nimbrel-top share/fish/vendor_completions.d/nimbrel-top.fish; do
+  for f in share/man/man1/nimbrel-top.1 "$bash_dir/nimbrel-top" "$zsh_dir/_nimbrel-top" "$fish_dir/nimbrel-top.fish"; do
     [ -f "$root/$f" ] || fail "$prefix: no $f"
   done
   outside=$(cd "$dest/root$prefix" && find . -type f -not -path ".$prefix/*")
@@ -48,7 +49,7 @@ keys=$(PATH=$dest/root/usr/usr/bin:$PATH XDG_CONFIG_HOME=$dest/none XDG_DATA_HOM
 [ "$keys" = "cpu ep io iops mysql_cpu mysql_io nproc pmem" ] || fail "fish does not autoload it: $keys"
 
 bound=$(zsh -f -c 'fpath=($1 $fpath); autoload -Uz compinit; compinit -u -D; print -r -- $_comps[nimbrel-top]' \
-  zsh "$share/zsh/vendor-completions" 2>&1)
+  zsh "$dest/root/usr/usr/$zsh_dir" 2>&1)
 [ "$bound" = _nimbrel-top ] || fail "zsh compinit does not bind it: $bound"
 
 ((failures == 0)) && echo "install layout: every file where its loader finds it"
