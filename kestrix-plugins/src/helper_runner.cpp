@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <type_traits>
@@ -27,6 +28,16 @@ constexpr std::chrono::seconds PIPE_GRACE{1};
 constexpr std::size_t STDERR_EXCERPT_BYTES = 500;
 
 using Kind = HelperError::Kind;
+
+// From this many arguments a list counts in the run's memory: a hundred
+// thousand uids or names are megabytes, and their pointers as many again.
+constexpr std::size_t LONG_LIST = 4096;
+
+// Held by the call whose long list is being handed to the kernel.
+std::mutex& long_list_turn() {
+  static std::mutex turn;
+  return turn;
+}
 
 // Why a child and its readers could not be started.
 struct StartFailure {
@@ -66,7 +77,14 @@ template <class Args>
 HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
                                      std::uint64_t limit_secs, Stdin input,
                                      const std::function<void(ByteSource&)>& read_out) try {
-  // Released last, once the child is reaped and its readers are joined.
+  // Until the kernel has copied a long list, we hold the list and its
+  // pointers: calls that overlap hand theirs over one at a time, so that
+  // the pointers of the next are made only once the last list is gone.
+  // Taken before the place below, so that no call holds a place while it
+  // waits for its turn, which a call short of resources would wait for.
+  std::unique_lock<std::mutex> long_list;
+  if (args.size() >= LONG_LIST) long_list = std::unique_lock(long_list_turn());
+  // Released once the child is reaped and its readers are joined.
   ChildSlot slot;
   std::optional<ChildProcess> child;
   // Declared after the child: on an early return the readers are stopped
@@ -90,6 +108,7 @@ HelperResult<HelperOutput> run_child(const std::string& program, Args& args,
     });
   }
   if constexpr (!std::is_const_v<Args>) args = ArgList();
+  if (long_list) long_list.unlock();
 
   auto status = child->wait_with_limit(program, limit_secs);
   if (!status) {
