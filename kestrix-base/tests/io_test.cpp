@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "kestrix/sanitizers.h"
 #include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix {
@@ -70,7 +71,7 @@ TEST(ReadFile, TheClaimedSizeIsOnlyAHint) {
 // Under an address-space limit a file that fits the byte limit may still
 // not fit in memory: that too reads as unreadable, never as an abort.
 TEST_F(TempDir, AFileThatDoesNotFitInMemoryIsUnreadable) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KESTRIX_SANITIZED
   GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #endif
   const std::string path = dir_ + "/large";

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kestrix/sanitizers.h"
 #include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::plugins {
@@ -75,7 +76,7 @@ TEST_F(HelperRunner, SilentSuccessGivesEmptyText) {
 // An answer larger than memory fails the run with a message of its own;
 // it neither ends the process nor passes for an empty answer.
 TEST_F(HelperRunner, AnAnswerTooLargeToHoldFailsTheRun) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KESTRIX_SANITIZED
   GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
 #endif
   const auto prog = dir_.script("flood", "head -c 2000000000 /dev/zero");
