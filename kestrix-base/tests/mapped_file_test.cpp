@@ -1,9 +1,13 @@
 #include "kestrix/mapped_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -94,13 +98,56 @@ TEST_F(Mapped, OnlyNonEmptyRegularFilesWithinTheLimit) {
   EXPECT_TRUE(MappedFile::map(write("fits", std::string(100, 'x')), 100));
 }
 
-// A SIGBUS that is not about our pages still ends the process as before.
+// A SIGBUS that is not about our pages still ends the process as before,
+// with the default action in place before ours (not a sanitizer's handler).
 TEST(MappedDeathTest, OtherSigbusStillEndsTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, where ours comes second
   testing::ScratchDir scratch;
   const std::string path = scratch.root().string() + "/f";
   std::ofstream(path) << "x";
-  ASSERT_TRUE(MappedFile::map(path, 100));  // the handler is in place
-  EXPECT_EXIT(::raise(SIGBUS), ::testing::KilledBySignal(SIGBUS), "");
+  EXPECT_EXIT(
+      {
+        ::signal(SIGBUS, SIG_DFL);
+        if (MappedFile::map(path, 100)) ::raise(SIGBUS);
+      },
+      ::testing::KilledBySignal(SIGBUS), "");
+}
+
+std::atomic<int> g_sent{0};
+
+// A SIGBUS that is not about our pages goes to the handler that was there
+// before ours: a sent one, which holds its sender where a fault holds its
+// address (here forged to point into our mapping), and a fault on another
+// mapping. A fault on our pages stays ours.
+TEST(MappedDeathTest, OtherSigbusGoesToTheEarlierHandler) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, where ours comes second
+  testing::ScratchDir scratch;
+  const std::string path = scratch.root().string() + "/f";
+  std::ofstream(path) << std::string(2 * 4096, 'x');
+  EXPECT_EXIT(
+      {
+        struct sigaction act {};
+        act.sa_sigaction = [](int, siginfo_t* info, void*) {
+          if (info->si_code != SI_QUEUE) ::_exit(g_sent == 1 && info->si_code == BUS_ADRERR ? 0 : 3);
+          ++g_sent;
+        };
+        act.sa_flags = SA_SIGINFO;
+        ::sigaction(SIGBUS, &act, nullptr);
+        auto mapped = MappedFile::map(path, 1 << 20);
+        if (!mapped) ::_exit(4);
+        siginfo_t info{};
+        info.si_signo = SIGBUS;
+        info.si_code = SI_QUEUE;
+        info.si_addr = const_cast<char*>(mapped->bytes().data());
+        ::syscall(SYS_rt_tgsigqueueinfo, ::getpid(), ::gettid(), SIGBUS, &info);
+        if (g_sent != 1 || mapped->bytes()[0] != 'x' || mapped->changed()) ::_exit(5);
+        if (::truncate(path.c_str(), 10) != 0 || mapped->bytes()[4096] != '\0') ::_exit(6);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const auto* other =
+            static_cast<const volatile char*>(::mmap(nullptr, 2 * 4096, PROT_READ, MAP_PRIVATE, fd, 0));
+        ::_exit(other[4096] + 7);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

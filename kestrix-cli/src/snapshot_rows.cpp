@@ -106,6 +106,79 @@ bool read_entry(kj::Reader& r, RowEntry& entry, SavedTopData& data) {
 
 
 
+// Reading back from the end of a text. Inside a string every quote is
+// escaped, so going back from outside strings, an unescaped quote closes a
+// string and the next one back opens it.
+std::size_t skip_ws_back(std::string_view text, std::size_t end) {
+  while (end > 0 && kj::detail::is_ws(static_cast<unsigned char>(text[end - 1]))) --end;
+  return end;
+}
+
+std::size_t opening_quote(std::string_view text, std::size_t closing) {
+  for (std::size_t i = closing; i > 0;) {
+    i = text.rfind('"', i - 1);
+    if (i == std::string_view::npos) break;
+    std::size_t slashes = 0;
+    while (i > slashes && text[i - slashes - 1] == '\\') ++slashes;
+    if (slashes % 2 == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+// The start of the value whose last byte is text[end - 1], or npos where
+// the text is not JSON.
+std::size_t value_start(std::string_view text, std::size_t end) {
+  std::size_t depth = 0;
+  for (std::size_t i = end; i > 0;) {
+    const char c = text[--i];
+    if (c == '"') {
+      i = opening_quote(text, i);
+      if (i == std::string_view::npos) break;
+    } else if (c == '}' || c == ']') {
+      ++depth;
+    } else if (c == '{' || c == '[') {
+      if (depth-- == 0) break;
+    } else if (depth == 0) {
+      while (i > 0 && std::strchr("+-.0123456789Eaeflnrstu", text[i - 1]) != nullptr) --i;
+    }
+    if (depth == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::size_t rows_end(std::string_view text, std::size_t first) {
+  std::size_t end = skip_ws_back(text, text.size());
+  if (end == 0 || text[end - 1] != '}') return text.size();
+  for (--end;; --end) {
+    end = skip_ws_back(text, end);
+    if (end <= first) break;
+    if (text[end - 1] == ']') {
+      const std::size_t last_end = skip_ws_back(text, end - 1);
+      const std::size_t last = value_start(text, last_end);
+      if (last != std::string_view::npos && last >= first &&
+          decode_row(text.substr(last, last_end - last)))
+        return end;
+    }
+    // Not the rows, or rows ending in a fault: a member further back.
+    const std::size_t start = value_start(text, end);
+    if (start == std::string_view::npos) break;
+    if (start < first) return end;
+    end = skip_ws_back(text, start);
+    if (end == 0 || text[end - 1] != ':') break;
+    end = skip_ws_back(text, end - 1);
+    const std::size_t key = end > 0 && text[end - 1] == '"' ? opening_quote(text, end - 1)
+                                                              : std::string_view::npos;
+    if (key == std::string_view::npos) break;
+    end = skip_ws_back(text, key);
+    if (end == 0 || text[end - 1] != ',') break;
+  }
+  return text.size();
+}
+
+namespace {
+
 // Where a row is likely to begin near the middle of what is left: a `{`
 // behind the `}` and `,` of the row before. Text inside a string may look
 // the same; then the guess is wrong, which only costs the work.
@@ -136,9 +209,12 @@ class SecondHalf {
   // no row start is found, or when no thread can be had.
   SecondHalf(const kj::Reader& r, const SavedTopData& data) {
     if (r.remaining() < data.halves_from) return;
-    const std::size_t at = guess_row_start(r.text(), r.offset() + r.remaining() / 2);
-    if (at == std::string_view::npos) return;
+    const std::size_t end = rows_end(r.text(), r.offset());
+    if (end - r.offset() < data.halves_from) return;
+    const std::size_t at = guess_row_start(r.text(), r.offset() + (end - r.offset()) / 2);
+    if (at >= end) return;
     first_ = r.offset();
+    end_ = end;
     start_ = at;
     reader_ = r.resumed_at(at);
     half_.key = data.key;
@@ -167,7 +243,7 @@ class SecondHalf {
     // While the second half is still being read, the memory its rows are
     // about to take behind ours is made ready, which the copy would
     // otherwise fault in page by page.
-    if (!done_.load(std::memory_order_acquire)) make_room_ready(r.text().size(), data.users);
+    if (!done_.load(std::memory_order_acquire)) make_room_ready(data.users);
     thread_.join();
     if (out_of_memory_) throw std::bad_alloc();
     if (!read_) return r.fail_as(reader_);
@@ -196,13 +272,12 @@ class SecondHalf {
     }
   }
 
-  // For as many rows as the rest of the text holds at the first half's
-  // average size, as far as the capacity goes.
-  void make_room_ready(std::size_t text_size, std::vector<RowEntry>& users) const {
+  // For as many rows as the second half holds at the first half's average
+  // size, as far as the capacity goes.
+  void make_room_ready(std::vector<RowEntry>& users) const {
     if (users.empty()) return;
     const std::size_t average = (start_ - first_) / users.size() + 1;
-    const std::size_t rows =
-        std::min((text_size - start_) / average, users.capacity() - users.size());
+    const std::size_t rows = std::min((end_ - start_) / average, users.capacity() - users.size());
     prepare_pages(reinterpret_cast<char*>(users.data() + users.size()), rows * sizeof(RowEntry));
   }
 
@@ -214,6 +289,7 @@ class SecondHalf {
 
   std::size_t first_ = 0;  // the first half's first row
   std::size_t start_ = 0;
+  std::size_t end_ = 0;  // where the rows are likely to end
   kj::Reader reader_{{}};
   SavedTopData half_;  // its rows, and the names spelled in them
   bool read_ = false;  // to the end of the array

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "kestrix/testing/ci.h"
+
 namespace kestrix::cli {
 namespace {
 
@@ -111,7 +113,7 @@ TEST(IdentifyCaller, WithoutAPasswordEntryNoResellerValueIsAccepted) {
 
 // The test machines and CI run as root in the initial user namespace.
 TEST(IdentifyCaller, TheRealProbeRecognisesRootHere) {
-  if (::getuid() != 0) GTEST_SKIP() << "needs root";
+  if (::getuid() != 0) KESTRIX_SKIP("needs root");
   Cli cli;
   cli.for_reseller = "someone";
   Caller c = caller_of(identify_caller(cli));

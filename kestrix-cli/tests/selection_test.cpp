@@ -366,7 +366,7 @@ TEST(SelectRows, MysqlMembersAreMergedOnlyWhenAsked) {
   TopUser r = row(1, "a", 10.0);
   auto merged = w.select({r});
   ASSERT_EQ(merged.size(), 1u);
-  EXPECT_NE(merged[0].usage.cpu.mysql, nlohmann::json(0.0));
+  EXPECT_EQ(merged[0].usage.cpu.mysql, nlohmann::json(10.0));  // the 25 held to the row's total
 }
 
 // A reseller of 20,000 accounts over 100,000 rows: a lookup per row in the

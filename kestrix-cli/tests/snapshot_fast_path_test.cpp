@@ -12,6 +12,7 @@
 
 #include "kestrix/testing/byte_changes.h"
 #include "snapshot.h"
+#include "snapshot_rows.h"
 
 namespace kestrix::cli {
 namespace {
@@ -110,7 +111,7 @@ TEST(FastPath, FiguresOfEveryFormAreReadLikeTheFullDecoder) {
   EXPECT_TRUE(same_both_ways(with_cpu(digits.substr(0, 300))));
 }
 
-TEST(FastPath, IntegerFieldsKeepTheirRanges) {
+TEST(FastPath, IntegerFieldsAtAndPastTheirRangesDecodeAlike) {
   for (std::string_view id : {"0", "4294967295", "4294967296", "-1", "1.0", "1e2", "01", "00"}) {
     std::string row = ROW;
     row.replace(row.find("1000"), 4, id);
@@ -161,6 +162,34 @@ TEST(Halves, EveryGuessAndEveryFaultGivesWhatOneReadingGives) {
     broken[at] = broken[at] == '"' ? 'x' : '"';
     same_in_halves(snapshot(broken));
   }
+}
+
+// The halves are sized by the rows alone: their end is found back from the
+// end of the text, over whatever members stand behind them.
+TEST(Halves, TheRowsEndWhereTheirArrayEnds) {
+  const std::string rows = ROW + "," + ROW;
+  const auto rows_size = [&](const std::string& head, const std::string& tail) {
+    return rows_end(head + rows + tail, head.size()) - head.size();
+  };
+  const std::string users = R"({"timestamp":1,"users":[)";
+  std::string resellers = R"(],"resellers":[)";
+  for (int i = 0; i < 2000; ++i) resellers += R"({"id":1000,"name":"r"},)";
+  resellers += R"({"id":1}]})";
+  for (const std::string& tail :
+       {std::string("]}"), resellers,
+        std::string(R"(] , "resellers" : [{"name":"]\"}{\\"}] ,"x":{"y":[1,"\\\""]}, "n":-1.5e3 } )")})
+    EXPECT_EQ(rows_size(users, tail), rows.size() + 1) << tail;
+  EXPECT_EQ(rows_size(R"({"resellers":[{"id":1}], "users":[)", "]}"), rows.size() + 1);
+  // Rows that end in a fault are found by their array's start.
+  const std::string broken = users + rows + R"(,{"id":7}],"resellers":[]})";
+  EXPECT_EQ(rows_end(broken, users.size()), broken.find("],\"res") + 1);
+  const std::string odd = users + rows + R"(],"resellers"[]})";
+  EXPECT_EQ(rows_end(odd, users.size()), odd.size());
+  // Taken over the rest of the text, the reseller list would be read as rows
+  // for nothing: one reading's outcome either way.
+  const std::string text = users + rows + resellers;
+  EXPECT_EQ(outcome(text, UsageKey::Io, RowDecoding::Fast, rows.size() * 2),
+            outcome(text, UsageKey::Io, RowDecoding::Fast, text.size()));
 }
 
 TEST(Halves, EveryChangedByteDecodesAlike) {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "kestrix/testing/ci.h"
 #include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::core {
@@ -118,7 +119,7 @@ TEST_F(DaemonStatusTest, ProcessOfAnotherUserCountsAsRunning) {
     }));
     return;
   }
-  if (::kill(1, 0) == 0 || errno != EPERM) GTEST_SKIP() << "process 1 is ours to signal";
+  if (::kill(1, 0) == 0 || errno != EPERM) KESTRIX_SKIP("process 1 is ours to signal");
   EXPECT_EQ(status_of("1\n"), DaemonStatus::Running);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../src/growing_buffer.h"
+#include "kestrix/testing/ci.h"
 #include "kestrix/testing/scratch_dir.h"
 
 namespace kestrix::core {
@@ -115,7 +116,7 @@ TEST(SystemUsersTest, RegularUsersStartAtUidMinWithoutUpperBound) {
 
   const passwd* nobody = ::getpwnam("nobody");
   if (nobody == nullptr || nobody->pw_uid < uid_min || nobody->pw_uid <= read_uid_max())
-    GTEST_SKIP() << "no entry above UID_MAX to look for";
+    KESTRIX_SKIP("no entry above UID_MAX to look for");
   const uid_t nobody_uid = nobody->pw_uid;
   bool found = false;
   for (const auto& user : users) found = found || (user.uid == nobody_uid && user.name == "nobody");

@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "child_guard.h"
+#include "kestrix/sanitizers.h"
 
 extern char** environ;
 
@@ -89,7 +90,7 @@ int child_main(void* arg) {
   exec_child(c.path, c.argv, c.input, c.stdout_fd, c.stderr_fd, c.report_fd, c.parent, *c.mask);
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if KESTRIX_SANITIZED
 // The sanitizers keep state per thread and per stack that a child sharing
 // our memory would corrupt; their builds pay for a copied address space.
 pid_t start_child(ChildStart& start) {

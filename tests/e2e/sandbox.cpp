@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "kestrix/testing/ci.h"
+
 namespace fs = std::filesystem;
 
 namespace e2e {
@@ -348,11 +350,6 @@ std::string Sandbox::document_faults(std::string_view text) const {
   return check_files({path}, dir_ + "/io/validate");
 }
 
-bool in_ci() {
-  const char* ci = std::getenv("CI");
-  return ci && std::string_view(ci) == "true";
-}
-
 bool sandbox_usable(std::string& why) {
   static const std::string reason = [] {
     if (::geteuid() != 0) return std::string("end-to-end tests need root (mount namespaces, overlays, setpriv)");
@@ -375,10 +372,7 @@ void E2E::TearDown() {
 
 void E2E::SetUp() {
   std::string why;
-  if (!sandbox_usable(why)) {
-    if (in_ci()) FAIL() << why;
-    GTEST_SKIP() << why;
-  }
+  if (!sandbox_usable(why)) KESTRIX_SKIP(why);
   box_ = std::make_unique<Sandbox>();
 }
 

@@ -121,7 +121,6 @@ class Sandbox {
 
 // Whether this machine lets us build sandboxes; `why` says what is missing.
 bool sandbox_usable(std::string& why);
-bool in_ci();
 
 // Base fixture: skips (or, under CI, fails) when sandboxes cannot be built.
 class E2E : public ::testing::Test {
