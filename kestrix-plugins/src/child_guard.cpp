@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <mutex>
 
 #include "kestrix/plugins/child_guard.h"
@@ -66,13 +65,31 @@ void on_termination(int sig) {
 }
 
 // The places of ChildSlot. Holders that wait for another to end are
-// counted apart: when all holders wait, none of them may.
+// counted apart: when all holders wait, none of them may. Waiting is on an
+// atomic count of changes rather than a condition variable, whose wait
+// needs a newer libstdc++ than the systems the program is built for.
 struct Places {
   std::mutex lock;
-  std::condition_variable changed;
+  std::atomic<std::uint32_t> changes{0};  // bumped under `lock`
   std::size_t held = 0;
   std::size_t waiting = 0;
   std::uint64_t let_go = 0;
+
+  void changed() {
+    changes.fetch_add(1);
+    changes.notify_all();
+  }
+  // With `hold` on `lock`: until `done` holds. A change made after the
+  // count was read, before the wait, ends the wait at once.
+  template <class Done>
+  void wait(std::unique_lock<std::mutex>& hold, Done done) {
+    while (!done()) {
+      const std::uint32_t seen = changes.load();
+      hold.unlock();
+      changes.wait(seen);
+      hold.lock();
+    }
+  }
 };
 
 Places& places() {
@@ -107,19 +124,17 @@ GuardedSignalsBlocked::~GuardedSignalsBlocked() {
 ChildSlot::ChildSlot() {
   Places& p = places();
   std::unique_lock hold(p.lock);
-  p.changed.wait(hold, [&p] { return p.held < MAX_RUNNING_CHILDREN; });
+  p.wait(hold, [&p] { return p.held < MAX_RUNNING_CHILDREN; });
   ++p.held;
   seen_ = p.let_go;
 }
 
 ChildSlot::~ChildSlot() {
   Places& p = places();
-  {
-    std::lock_guard hold(p.lock);
-    --p.held;
-    ++p.let_go;
-  }
-  p.changed.notify_all();
+  std::lock_guard hold(p.lock);
+  --p.held;
+  ++p.let_go;
+  p.changed();
 }
 
 bool ChildSlot::wait_for_another_to_end() {
@@ -129,8 +144,8 @@ bool ChildSlot::wait_for_another_to_end() {
   // Every holder but the waiting ones has a child or is starting one; a
   // holder that joins the waiting may leave us the last to wait, which
   // wakes us to give up.
-  p.changed.notify_all();
-  p.changed.wait(hold, [&] { return p.let_go != seen_ || p.held == p.waiting; });
+  p.changed();
+  p.wait(hold, [&] { return p.let_go != seen_ || p.held == p.waiting; });
   --p.waiting;
   const bool another_ended = p.let_go != seen_;
   seen_ = p.let_go;
