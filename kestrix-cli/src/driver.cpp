@@ -86,8 +86,8 @@ core::DbUsageTable db_usage_for(bool merge_mysql) {
   return table;
 }
 
-plugins::WardLimitsMap ward_limits_for(bool merge_mysql, plugins::ArgList names) {
-  if (!merge_mysql) return {};
+// An empty list asks nothing.
+plugins::WardLimitsMap ward_limits_for(plugins::ArgList names) {
   auto limits = plugins::ward_limits(std::move(names));
   if (!limits) {
     log_lookup_failure("limits failed, no MySQL limits: ", limits.error());
@@ -123,8 +123,8 @@ void look_up_rows_again(RunTables& t, bool merge_mysql) {
            " names of the copy's rows; the file is not read a third time";
   });
   const bool ask_limits = !names.empty();
-  auto more_limits = meanwhile(
-      [&names, ask_limits] { return ward_limits_for(ask_limits, std::move(names)); }, ask_limits);
+  auto more_limits =
+      meanwhile([&names] { return ward_limits_for(std::move(names)); }, ask_limits);
   t.panel_info.merge(panel_info_for(std::move(uids)));
   for (auto& [name, limits] : more_limits.get())
     t.ward_limits.insert_or_assign(name, std::move(limits));
@@ -236,8 +236,8 @@ int run(const std::vector<std::string>& argv) {
   auto db_usage = meanwhile([merge_mysql] { return db_usage_for(merge_mysql); }, merge_mysql);
   auto ward_limits = meanwhile(
       [merge_mysql, &rows, &t] {
-        return ward_limits_for(merge_mysql,
-                               merge_mysql ? ward_limit_names(rows, t.names) : plugins::ArgList());
+        return merge_mysql ? ward_limits_for(ward_limit_names(rows, t.names))
+                           : plugins::WardLimitsMap();
       },
       merge_mysql);
 
